@@ -1,0 +1,11 @@
+# TIXABO_SANITIZE: "address" (ASan + UBSan) or "thread" (TSan), for native builds.
+set(TIXABO_SANITIZE "" CACHE STRING "Sanitizers for native builds: address or thread")
+if(TIXABO_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TIXABO_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TIXABO_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TIXABO_SANITIZE must be empty, address or thread")
+endif()

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <windows.h>
+
+// Process-wide state of the user-interface side.
+extern wchar_t ModulePath[MAX_PATH];  // this executable's full path
+extern HINSTANCE AppInstance;         // for dialogs and resources
+extern HWND MainWindow;               // written before the timer thread starts
+extern HANDLE TimerThread;            // the time-critical ticking thread
+
+// Title with period, VSync state and frame rate; callable from either thread.
+void UpdateTitle();
+// Starts a new instance of this program and waits for it to end.
+bool RelaunchSelf();
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,3 @@
+#include "shared/timer_settings.h"
+
+TimerSettingsRecord TimerSettings;
