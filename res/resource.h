@@ -6,6 +6,8 @@
 #define STR_CLASS 109
 
 #define ICON_LARGE 107
+// winuser.h gives this name to WM_SETICON's small-icon flag; here it names the resource.
+#undef ICON_SMALL
 #define ICON_SMALL 108
 
 #define MENU_MAIN 109
