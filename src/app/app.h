@@ -12,5 +12,8 @@ extern HANDLE TimerThread;            // the time-critical ticking thread
 void UpdateTitle();
 // Starts a new instance of this program and waits for it to end.
 bool RelaunchSelf();
+// RelaunchSelf for an instance that has just written its compatibility mark;
+// the new instance never restarts for the mark again.
+bool RelaunchForCompatMark();
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
