@@ -16,7 +16,7 @@ struct Size {
 struct Rect {
     float left, top, right, bottom;
 };
-struct Ellipse {
+struct EllipseShape {
     Point centre;
     float radiusX, radiusY;
 };
@@ -29,8 +29,8 @@ public:
     virtual void BeginDraw() = 0;
     virtual void Clear(const Colour& colour) = 0;
     virtual void DrawLine(Point from, Point to, float strokeWidth) = 0;
-    virtual void DrawEllipse(const Ellipse& ellipse, float strokeWidth) = 0;
-    virtual void FillEllipse(const Ellipse& ellipse) = 0;
+    virtual void DrawEllipse(const EllipseShape& ellipse, float strokeWidth) = 0;
+    virtual void FillEllipse(const EllipseShape& ellipse) = 0;
     virtual void DrawRectangle(const Rect& rect, float strokeWidth) = 0;
     virtual void DrawText(const wchar_t* text, std::uint32_t length, const Rect& layout) = 0;
     // TargetLost: the device is gone and RebuildTarget must run before the next pass.

@@ -87,7 +87,7 @@ void DrawRuler(Canvas& canvas)
 void DrawBall(Canvas& canvas, std::uint32_t frameCounter)
 {
     const float x = kTickSpacing * static_cast<float>(frameCounter % kBallPositions + 1u);
-    const Ellipse ball{{x, kBallCentreY}, kBallRadius, kBallRadius};
+    const EllipseShape ball{{x, kBallCentreY}, kBallRadius, kBallRadius};
     canvas.DrawEllipse(ball, kThinStroke);
     canvas.FillEllipse(ball);
 }

@@ -43,14 +43,14 @@ void RecordingCanvas::DrawLine(Point from, Point to, float strokeWidth)
     calls.push_back({CanvasCall::Op::DrawLine, {from.x, from.y, to.x, to.y, strokeWidth}, {}});
 }
 
-void RecordingCanvas::DrawEllipse(const Ellipse& ellipse, float strokeWidth)
+void RecordingCanvas::DrawEllipse(const EllipseShape& ellipse, float strokeWidth)
 {
     calls.push_back({CanvasCall::Op::DrawEllipse,
                      {ellipse.centre.x, ellipse.centre.y, ellipse.radiusX, ellipse.radiusY, strokeWidth},
                      {}});
 }
 
-void RecordingCanvas::FillEllipse(const Ellipse& ellipse)
+void RecordingCanvas::FillEllipse(const EllipseShape& ellipse)
 {
     calls.push_back(
         {CanvasCall::Op::FillEllipse, {ellipse.centre.x, ellipse.centre.y, ellipse.radiusX, ellipse.radiusY}, {}});

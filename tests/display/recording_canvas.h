@@ -41,8 +41,8 @@ public:
     void BeginDraw() override;
     void Clear(const Colour& colour) override;
     void DrawLine(Point from, Point to, float strokeWidth) override;
-    void DrawEllipse(const Ellipse& ellipse, float strokeWidth) override;
-    void FillEllipse(const Ellipse& ellipse) override;
+    void DrawEllipse(const EllipseShape& ellipse, float strokeWidth) override;
+    void FillEllipse(const EllipseShape& ellipse) override;
     void DrawRectangle(const Rect& rect, float strokeWidth) override;
     void DrawText(const wchar_t* text, std::uint32_t length, const Rect& layout) override;
     EndDrawResult EndDraw() override;

@@ -262,8 +262,8 @@ public:
     }
     void Clear(const Colour& colour) override { recorder.Clear(colour); }
     void DrawLine(Point from, Point to, float strokeWidth) override { recorder.DrawLine(from, to, strokeWidth); }
-    void DrawEllipse(const Ellipse& ellipse, float strokeWidth) override { recorder.DrawEllipse(ellipse, strokeWidth); }
-    void FillEllipse(const Ellipse& ellipse) override { recorder.FillEllipse(ellipse); }
+    void DrawEllipse(const EllipseShape& ellipse, float strokeWidth) override { recorder.DrawEllipse(ellipse, strokeWidth); }
+    void FillEllipse(const EllipseShape& ellipse) override { recorder.FillEllipse(ellipse); }
     void DrawRectangle(const Rect& rect, float strokeWidth) override { recorder.DrawRectangle(rect, strokeWidth); }
     void DrawText(const wchar_t* text, std::uint32_t length, const Rect& layout) override
     {
