@@ -1,0 +1,415 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "app/compat_mark.h"
+#include "driver.h"
+
+using driver::App;
+using driver::HighDpiMark;
+using driver::LayersKey;
+using driver::Program;
+using driver::SettingsKey;
+
+namespace {
+
+const wchar_t TestLayersValue[] = L"C:\\tixabo tests\\compat mark\\tixabo.exe";
+
+std::wstring LayersText(const std::wstring& exePath)
+{
+    const driver::RawValue raw = driver::ReadRaw(LayersKey, exePath.c_str());
+    if (!raw.exists || raw.type != REG_SZ) {
+        return L"<missing or not REG_SZ>";
+    }
+    return std::wstring(reinterpret_cast<const wchar_t*>(raw.data.data()), raw.data.size() / sizeof(wchar_t));
+}
+
+// Exactly the mark: REG_SZ, 15 characters with the terminator, 30 bytes.
+std::wstring ExactMark()
+{
+    return std::wstring(HighDpiMark, wcslen(HighDpiMark) + 1);
+}
+
+void WriteLayersText(const std::wstring& exePath, const std::wstring& text, bool withTerminator = true)
+{
+    const DWORD bytes = static_cast<DWORD>((text.size() + (withTerminator ? 1 : 0)) * sizeof(wchar_t));
+    driver::WriteRaw(LayersKey, exePath.c_str(), REG_SZ, text.c_str(), bytes);
+}
+
+std::wstring ProcessImage(DWORD processId)
+{
+    Program process = Program::Adopt(processId);
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    QueryFullProcessImageNameW(process.Handle(), 0, path, &size);
+    return path;
+}
+
+// ---- The mark itself, on the real registry
+
+class CompatMarkValue : public ::testing::Test {
+protected:
+    driver::SavedRegistryValue saved_{LayersKey, TestLayersValue};
+};
+
+TEST_F(CompatMarkValue, MissingValueIsWrittenExactlyThenFoundSet)
+{
+    driver::DeleteValue(LayersKey, TestLayersValue);
+    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
+    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
+    EXPECT_EQ(driver::ReadRaw(LayersKey, TestLayersValue).data.size(), 30u);
+    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::AlreadySet);
+}
+
+TEST_F(CompatMarkValue, OtherFlagsAreReplacedNotMerged)
+{
+    WriteLayersText(TestLayersValue, L"~ HIGHDPIAWARE DISABLEDXMAXIMIZEDWINDOWEDMODE");
+    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
+    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
+}
+
+TEST_F(CompatMarkValue, ComparisonIsCaseSensitive)
+{
+    WriteLayersText(TestLayersValue, L"~ highdpiaware");
+    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
+    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
+}
+
+TEST_F(CompatMarkValue, DataWithoutTerminatorCountsAsSet)
+{
+    WriteLayersText(TestLayersValue, L"~ HIGHDPIAWARE", false);
+    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::AlreadySet);
+}
+
+TEST_F(CompatMarkValue, ShorterPrefixCountsAsDifferent)
+{
+    WriteLayersText(TestLayersValue, L"~ HIGHDPI");
+    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
+    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
+}
+
+TEST(CompatRestartFlag, IsTakenOnceAndRemovedFromTheEnvironment)
+{
+    SetEnvironmentVariableW(CompatRestartVariable, L"1");
+    EXPECT_TRUE(TakeCompatRestartFlag());
+    EXPECT_EQ(GetEnvironmentVariableW(CompatRestartVariable, nullptr, 0), 0u);
+    EXPECT_FALSE(TakeCompatRestartFlag());
+}
+
+// ---- Start-up and restart, end to end
+
+// A copy of the program in a fresh directory whose Layers value is put back afterwards.
+struct FreshCopy {
+    explicit FreshCopy(const std::wstring& directoryName, const std::wstring& fileName = L"tixabo.exe")
+        : path(driver::CopyProgram(driver::MakeTempDirectory(directoryName), fileName)), mark(LayersKey, path)
+    {
+        driver::DeleteValue(LayersKey, path.c_str());
+    }
+    std::wstring path;
+    driver::SavedRegistryValue mark;
+};
+
+class StartUp : public ::testing::Test {
+protected:
+    StartUp() { driver::DeleteKey(SettingsKey); }
+    driver::SavedRegistryKey settings_{SettingsKey};
+};
+
+// The first process marks its path, restarts and waits; the window belongs to
+// the second, and both end with 0 once it is closed.
+void ExpectOneRestart(const std::wstring& path)
+{
+    Program first = Program::Start(path);
+    ASSERT_TRUE(first.Valid());
+    HWND window = nullptr;
+    ASSERT_TRUE(driver::WaitUntil([&] {
+        window = driver::FindTopLevelWindow(L"MORV");
+        return window != nullptr;
+    }));
+    const DWORD owner = driver::WindowProcess(window);
+    EXPECT_NE(owner, first.Id());
+    Program second = Program::Adopt(owner);
+    EXPECT_EQ(ProcessImage(owner), path);
+    EXPECT_EQ(LayersText(path), ExactMark());
+    EXPECT_TRUE(first.Running());  // waits for the second
+
+    driver::PostClose(window);
+    DWORD code = 1;
+    ASSERT_TRUE(second.WaitForExit(&code));
+    EXPECT_EQ(code, 0u);
+    code = 1;
+    ASSERT_TRUE(first.WaitForExit(&code));
+    EXPECT_EQ(code, 0u);
+}
+
+// The started process shows the window itself; closing it ends it with 0.
+void ExpectNoRestart(Program& program)
+{
+    ASSERT_TRUE(program.Valid());
+    HWND window = driver::WaitForMainWindow(program.Id());
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(driver::FindTopLevelWindow(L"MORV"), window);  // no second instance
+    driver::PostClose(window);
+    DWORD code = 1;
+    ASSERT_TRUE(program.WaitForExit(&code));
+    EXPECT_EQ(code, 0u);
+}
+
+TEST_F(StartUp, FirstRunFromAPathMarksAndRestartsOnceAndTheSecondRunDoesNot)
+{
+    FreshCopy copy(L"first run");
+    ExpectOneRestart(copy.path);
+    Program again = Program::Start(copy.path);
+    ExpectNoRestart(again);
+    EXPECT_EQ(LayersText(copy.path), ExactMark());
+}
+
+TEST_F(StartUp, APathWithBlanksRestartsThisProgramAndNoOther)
+{
+    // Unquoted, "<dir>\decoy dir\tixabo.exe" would start "<dir>\decoy.exe".
+    const std::wstring directory = driver::MakeTempDirectory(L"blank path");
+    const std::wstring decoy = driver::CopyProgram(directory, L"decoy.exe");
+    driver::SavedRegistryValue decoyMark(LayersKey, decoy);
+    WriteLayersText(decoy, HighDpiMark);
+    CreateDirectoryW((directory + L"\\decoy dir").c_str(), nullptr);
+    const std::wstring path = driver::CopyProgram(directory + L"\\decoy dir", L"tixabo app.exe");
+    driver::SavedRegistryValue mark(LayersKey, path);
+    driver::DeleteValue(LayersKey, path.c_str());
+
+    ExpectOneRestart(path);
+}
+
+TEST_F(StartUp, AMarkWithOtherFlagsIsOverwrittenAndRestarts)
+{
+    FreshCopy copy(L"other flags");
+    WriteLayersText(copy.path, L"~ HIGHDPIAWARE DISABLETHEMES");
+    ExpectOneRestart(copy.path);
+}
+
+TEST_F(StartUp, AnInstanceStartedByTheRestartNeverRestartsForTheMark)
+{
+    FreshCopy copy(L"bounded restart");
+    Program restarted = Program::Start(copy.path, {std::wstring(CompatRestartVariable) + L"=1"});
+    ExpectNoRestart(restarted);
+    EXPECT_EQ(LayersText(copy.path), ExactMark());  // still marked for the next launch
+}
+
+TEST_F(StartUp, APathTooLongForTheBufferStartsWithoutMarkOrRestart)
+{
+    std::wstring directory = driver::MakeTempDirectory(L"long path");
+    while (directory.size() < 270) {
+        directory += L"\\" + std::wstring(40, L'd');
+        CreateDirectoryW((L"\\\\?\\" + directory).c_str(), nullptr);
+    }
+    const std::wstring path = directory + L"\\tixabo.exe";
+    CopyFileW(driver::BuiltProgram().c_str(), (L"\\\\?\\" + path).c_str(), FALSE);
+    const DWORD valuesBefore = driver::ValueCount(LayersKey);
+
+    Program program = Program::Start(path);
+    if (!program.Valid()) {
+        GTEST_SKIP() << "this system cannot start a program from a path of " << path.size() << " characters";
+    }
+    ExpectNoRestart(program);
+    EXPECT_EQ(driver::ValueCount(LayersKey), valuesBefore);  // no mark under a cut-short name
+}
+
+// ---- The running program
+
+class RunningApp : public ::testing::Test {
+protected:
+    RunningApp() { driver::DeleteKey(SettingsKey); }
+    driver::SavedRegistryKey settings_{SettingsKey};
+};
+
+TEST_F(RunningApp, TitleStartsWithDefaultsThenShowsTheFrameRate)
+{
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_EQ(driver::WindowTitle(app.Window()), L"Tixabo(周期: 100000微妙 VSync:On FPS:0)");
+    const std::wstring title = driver::WaitForTitle(app.Window(), [](const std::wstring& text) {
+        return text.find(L"FPS:0)") == std::wstring::npos;
+    });
+    EXPECT_EQ(title.rfind(L"Tixabo(周期: 100000微妙 VSync:On FPS:", 0), 0u) << "title: " << title.size();
+    const int fps = std::stoi(title.substr(title.find(L"FPS:") + 4));
+    EXPECT_GT(fps, 0);
+    EXPECT_LE(fps, 11);  // a 100 ms period gives at most ten frames a second
+}
+
+TEST_F(RunningApp, TitleShowsStoredPeriodAndAnyNonZeroVSyncAsOn)
+{
+    driver::WriteDword(SettingsKey, L"IntervalMicroSecs", 16666);
+    driver::WriteDword(SettingsKey, L"VSyncMode", 5);
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_EQ(driver::WindowTitle(app.Window()).rfind(L"Tixabo(周期: 16666微妙 VSync:On FPS:", 0), 0u);
+}
+
+TEST_F(RunningApp, TitleShowsVSyncOff)
+{
+    driver::WriteDword(SettingsKey, L"VSyncMode", 0);
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_EQ(driver::WindowTitle(app.Window()).rfind(L"Tixabo(周期: 100000微妙 VSync:Off FPS:", 0), 0u);
+}
+
+TEST_F(RunningApp, WindowHasItsClassSizeAndPosition)
+{
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_EQ(driver::WindowClass(app.Window()), L"MORV");
+    const RECT rect = driver::WindowRectangle(app.Window());
+    EXPECT_EQ(rect.left, 200);
+    EXPECT_EQ(rect.top, 10);
+    EXPECT_EQ(rect.right - rect.left, 1320);
+    EXPECT_EQ(rect.bottom - rect.top, 780);
+    EXPECT_NE(GetWindowLongPtrW(app.Window(), GWL_STYLE) & WS_OVERLAPPEDWINDOW, 0);
+}
+
+TEST_F(RunningApp, StartingCreatesTheSettingsKeyWithoutValues)
+{
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    EXPECT_TRUE(driver::KeyExists(SettingsKey));
+    EXPECT_EQ(driver::ValueCount(SettingsKey), 0u);
+}
+
+TEST_F(RunningApp, TheClockDrawsAndKeepsChanging)
+{
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    const COLORREF black = RGB(0, 0, 0);
+    const COLORREF cyan = RGB(15, 255, 255);
+    driver::Snapshot first;
+    ASSERT_TRUE(driver::WaitUntil([&] {
+        first = driver::CaptureClient(app.Window());
+        return driver::ShareOfColour(first, black) > 0.5 && driver::ShareOfColour(first, cyan, 40) > 0.001;
+    })) << "black background with cyan drawing expected";
+    EXPECT_TRUE(driver::WaitUntil([&] { return !(driver::CaptureClient(app.Window()) == first); }));
+}
+
+TEST_F(RunningApp, ClosingTheWindowEndsTheProcessWithZero)
+{
+    App app;
+    ASSERT_NE(app.Window(), nullptr);
+    DWORD code = 1;
+    ASSERT_TRUE(app.Close(&code));
+    EXPECT_EQ(code, 0u);
+}
+
+// ---- Resources of the built program
+
+class ProgramResources : public ::testing::Test {
+protected:
+    static constexpr WORD Chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+    static constexpr WORD English = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+    ProgramResources()
+        : module_(LoadLibraryExW(driver::BuiltProgram().c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+    {
+    }
+    ~ProgramResources() override { FreeLibrary(module_); }
+
+    const std::uint8_t* Resource(LPCWSTR type, WORD id, WORD language, DWORD* size) const
+    {
+        HRSRC found = FindResourceExW(module_, type, MAKEINTRESOURCEW(id), language);
+        if (found == nullptr) {
+            return nullptr;
+        }
+        *size = SizeofResource(module_, found);
+        return static_cast<const std::uint8_t*>(LockResource(LoadResource(module_, found)));
+    }
+
+    HMODULE module_;
+};
+
+TEST_F(ProgramResources, StringTableHoldsTitleAndClassInChinese)
+{
+    ASSERT_NE(module_, nullptr);
+    DWORD size = 0;
+    EXPECT_NE(Resource(RT_STRING, 103 / 16 + 1, Chinese, &size), nullptr);
+    EXPECT_NE(Resource(RT_STRING, 109 / 16 + 1, Chinese, &size), nullptr);
+    wchar_t text[100] = {};
+    LoadStringW(module_, 103, text, 100);
+    EXPECT_STREQ(text, L"Tixabo");
+    LoadStringW(module_, 109, text, 100);
+    EXPECT_STREQ(text, L"MORV");
+}
+
+TEST_F(ProgramResources, EachIconIsOneImageOf128By128With32Bits)
+{
+    ASSERT_NE(module_, nullptr);
+    for (WORD id : {WORD{107}, WORD{108}}) {
+        DWORD size = 0;
+        const std::uint8_t* group = Resource(RT_GROUP_ICON, id, Chinese, &size);
+        ASSERT_NE(group, nullptr) << id;
+        ASSERT_EQ(size, 6u + 14u) << id;  // header and one entry
+        WORD count = 0;
+        std::memcpy(&count, group + 4, sizeof(count));
+        EXPECT_EQ(count, 1);
+        EXPECT_EQ(group[6], 128);  // width
+        EXPECT_EQ(group[7], 128);  // height
+        WORD bits = 0;
+        std::memcpy(&bits, group + 6 + 6, sizeof(bits));
+        EXPECT_EQ(bits, 32);
+        EXPECT_NE(LoadImageW(module_, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE), nullptr);
+    }
+}
+
+TEST_F(ProgramResources, ManifestIsEnglishAsInvokerWithoutUiAccessAndAlone)
+{
+    ASSERT_NE(module_, nullptr);
+    DWORD size = 0;
+    const std::uint8_t* data = Resource(RT_MANIFEST, 1, English, &size);
+    ASSERT_NE(data, nullptr);
+    const std::string manifest(reinterpret_cast<const char*>(data), size);
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+    EXPECT_EQ(manifest.find("dependency"), std::string::npos);
+    EXPECT_EQ(manifest.find("compatibility"), std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+
+    int manifests = 0;
+    EnumResourceNamesW(
+        module_, RT_MANIFEST,
+        [](HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR count) -> BOOL {
+            EnumResourceLanguagesW(
+                module, type, name,
+                [](HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR total) -> BOOL {
+                    ++*reinterpret_cast<int*>(total);
+                    return TRUE;
+                },
+                count);
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&manifests));
+    EXPECT_EQ(manifests, 1);
+}
+
+TEST_F(ProgramResources, VersionNamesTheProductAndVersion118)
+{
+    const std::wstring path = driver::BuiltProgram();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(18, 1));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(18, 1));
+
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080404b0\\ProductName",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, L"Tixabo");
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080404b0\\ProductVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, L"1.18");
+}
+
+}  // namespace
