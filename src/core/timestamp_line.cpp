@@ -1,5 +1,6 @@
 #include "core/timestamp_line.h"
 
+#include <algorithm>
 #include <cwchar>
 
 wchar_t CurrentLine[kCurrentLineCapacity];
@@ -8,40 +9,64 @@ std::int32_t LineCount;
 
 namespace {
 
-// Writes value in decimal, zero-padded to at least `width` digits, as the
-// "%0Nd"/"%0Nlu" conversions do for non-negative values. Hand-written because
-// it runs on every tick.
-wchar_t* WriteDecimal(wchar_t* out, std::uint32_t value, int width)
+// "00" to "99": two digits a step, since this runs on every tick.
+constexpr wchar_t kDigitPairs[] =
+    L"00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    L"40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    L"8081828384858687888990919293949596979899";
+
+// Writes the low `digits` decimal digits of value, right to left.
+void WriteDigits(wchar_t* out, std::uint32_t value, int digits)
 {
-    wchar_t reversed[10];
-    int count = 0;
-    do {
-        reversed[count++] = static_cast<wchar_t>(L'0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (int pad = width - count; pad > 0; --pad) {
-        *out++ = L'0';
+    for (; digits >= 2; digits -= 2) {
+        const std::uint32_t pair = (value % 100) * 2;
+        out[digits - 1] = kDigitPairs[pair + 1];
+        out[digits - 2] = kDigitPairs[pair];
+        value /= 100;
     }
-    while (count > 0) {
-        *out++ = reversed[--count];
+    if (digits == 1) {
+        out[0] = static_cast<wchar_t>(L'0' + value % 10);
     }
-    return out;
 }
 
-void CopyLine(wchar_t* destination, std::size_t capacity, const wchar_t* source)
+int DigitCount(std::uint32_t value)
 {
-    std::size_t length = std::wcslen(source);
-    if (length >= capacity) {
-        length = capacity - 1;
+    int digits = 1;
+    for (; value >= 10; value /= 10) {
+        ++digits;
     }
-    std::wmemcpy(destination, source, length);
-    destination[length] = L'\0';
+    return digits;
+}
+
+// Writes value zero-padded to at least `width` digits, as "%0Nd" does for
+// non-negative values.
+wchar_t* WriteDecimal(wchar_t* out, std::uint32_t value, int width)
+{
+    const int digits = std::max(width, DigitCount(value));
+    WriteDigits(out, value, digits);
+    return out + digits;
+}
+
+// Copies source to destination + at, cut to the capacity; returns the new length.
+std::size_t PutLine(wchar_t* destination, std::size_t at, std::size_t capacity, const wchar_t* source,
+                    std::size_t length)
+{
+    if (at + length >= capacity) {
+        length = capacity - 1 - at;
+    }
+    std::wmemcpy(destination + at, source, length);
+    destination[at + length] = L'\0';
+    return at + length;
+}
+
+void ReplaceWithCurrentLine()
+{
+    PutLine(DisplayText, 0, kDisplayTextCapacity, CurrentLine, std::wcslen(CurrentLine));
 }
 
 void AppendCurrentLine()
 {
-    const std::size_t held = std::wcslen(DisplayText);
-    CopyLine(DisplayText + held, kDisplayTextCapacity - held, CurrentLine);
+    PutLine(DisplayText, std::wcslen(DisplayText), kDisplayTextCapacity, CurrentLine, std::wcslen(CurrentLine));
 }
 
 // Drops the oldest line by removing as many leading characters as the newest
@@ -51,11 +76,12 @@ void RollCurrentLine()
     const std::size_t newest = std::wcslen(CurrentLine);
     const std::size_t held = std::wcslen(DisplayText);
     if (held < newest) {
-        CopyLine(DisplayText, kDisplayTextCapacity, CurrentLine);
+        PutLine(DisplayText, 0, kDisplayTextCapacity, CurrentLine, newest);
         return;
     }
-    std::wmemmove(DisplayText, DisplayText + newest, held - newest + 1);
-    AppendCurrentLine();
+    const std::size_t kept = held - newest;
+    std::wmemmove(DisplayText, DisplayText + newest, kept);
+    PutLine(DisplayText, kept, kDisplayTextCapacity, CurrentLine, newest);
 }
 
 }  // namespace
@@ -80,9 +106,9 @@ void AdvanceDisplayText(std::int32_t displayMode)
 {
     if (displayMode != 0) {
         LineCount = 0;
-        CopyLine(DisplayText, kDisplayTextCapacity, CurrentLine);
+        ReplaceWithCurrentLine();
     } else if (LineCount == 0) {
-        CopyLine(DisplayText, kDisplayTextCapacity, CurrentLine);
+        ReplaceWithCurrentLine();
         LineCount = 1;
     } else if (LineCount >= kMaxDisplayLines) {
         RollCurrentLine();
