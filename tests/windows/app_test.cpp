@@ -40,10 +40,11 @@ void WriteLayersText(const std::wstring& exePath, const std::wstring& text, bool
 
 std::wstring ProcessImage(DWORD processId)
 {
-    Program process = Program::Adopt(processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
     wchar_t path[MAX_PATH * 2] = {};
     DWORD size = MAX_PATH * 2;
-    QueryFullProcessImageNameW(process.Handle(), 0, path, &size);
+    QueryFullProcessImageNameW(process, 0, path, &size);
+    CloseHandle(process);
     return path;
 }
 
@@ -63,31 +64,20 @@ TEST_F(CompatMarkValue, MissingValueIsWrittenExactlyThenFoundSet)
     EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::AlreadySet);
 }
 
-TEST_F(CompatMarkValue, OtherFlagsAreReplacedNotMerged)
+// Other flags are replaced, not merged; the comparison is exact and case-sensitive.
+TEST_F(CompatMarkValue, AnyOtherTextIsOverwrittenWithExactlyTheMark)
 {
-    WriteLayersText(TestLayersValue, L"~ HIGHDPIAWARE DISABLEDXMAXIMIZEDWINDOWEDMODE");
-    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
-    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
-}
-
-TEST_F(CompatMarkValue, ComparisonIsCaseSensitive)
-{
-    WriteLayersText(TestLayersValue, L"~ highdpiaware");
-    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
-    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
+    for (const wchar_t* text : {L"~ HIGHDPIAWARE DISABLEDXMAXIMIZEDWINDOWEDMODE", L"~ highdpiaware", L"~ HIGHDPI", L""}) {
+        WriteLayersText(TestLayersValue, text);
+        EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written) << text;
+        EXPECT_EQ(LayersText(TestLayersValue), ExactMark()) << text;
+    }
 }
 
 TEST_F(CompatMarkValue, DataWithoutTerminatorCountsAsSet)
 {
     WriteLayersText(TestLayersValue, L"~ HIGHDPIAWARE", false);
     EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::AlreadySet);
-}
-
-TEST_F(CompatMarkValue, ShorterPrefixCountsAsDifferent)
-{
-    WriteLayersText(TestLayersValue, L"~ HIGHDPI");
-    EXPECT_EQ(EnsureCompatMark(TestLayersValue), CompatMark::Written);
-    EXPECT_EQ(LayersText(TestLayersValue), ExactMark());
 }
 
 TEST(CompatRestartFlag, IsTakenOnceAndRemovedFromTheEnvironment)

@@ -26,6 +26,14 @@ protected:
         TimerSettings.VSyncMode.store(other);
     }
 
+    static void ExpectDefaults()
+    {
+        EXPECT_EQ(TimerSettings.IntervalMicroSecs.load(), 100000u);
+        EXPECT_EQ(TimerSettings.BgColor.load(), 1);
+        EXPECT_EQ(TimerSettings.DisplayMode.load(), 1);
+        EXPECT_EQ(TimerSettings.VSyncMode.load(), 1);
+    }
+
     driver::SavedRegistryKey saved_{SettingsKey};
 };
 
@@ -33,10 +41,7 @@ TEST_F(SettingsStore, FreshKeyLoadsDefaultsAndIsCreatedWithoutValues)
 {
     FillMemoryWith(7, 42);
     LoadSettings();
-    EXPECT_EQ(TimerSettings.IntervalMicroSecs.load(), 100000u);
-    EXPECT_EQ(TimerSettings.BgColor.load(), 1);
-    EXPECT_EQ(TimerSettings.DisplayMode.load(), 1);
-    EXPECT_EQ(TimerSettings.VSyncMode.load(), 1);
+    ExpectDefaults();
     EXPECT_TRUE(driver::KeyExists(SettingsKey));
     EXPECT_EQ(driver::ValueCount(SettingsKey), 0u);
 }
@@ -105,10 +110,7 @@ TEST_F(SettingsStore, ValuesOfAnotherTypeOrSizeKeepTheirDefaults)
 
     FillMemoryWith(7, 42);
     LoadSettings();
-    EXPECT_EQ(TimerSettings.IntervalMicroSecs.load(), 100000u);
-    EXPECT_EQ(TimerSettings.BgColor.load(), 1);
-    EXPECT_EQ(TimerSettings.DisplayMode.load(), 1);
-    EXPECT_EQ(TimerSettings.VSyncMode.load(), 1);
+    ExpectDefaults();
 }
 
 TEST(RegistryKey, OpenCreatesAMissingKeyAndReopensAnExistingOne)
