@@ -348,6 +348,19 @@ TEST_F(ProgramResources, EachIconIsOneImageOf128By128With32Bits)
     }
 }
 
+// Resource enumeration callbacks are WINAPI (stdcall on 32-bit Windows), which lambdas are not.
+BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR total)
+{
+    ++*reinterpret_cast<int*>(total);
+    return TRUE;
+}
+
+BOOL CALLBACK CountManifestLanguages(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR total)
+{
+    EnumResourceLanguagesW(module, type, name, CountLanguage, total);
+    return TRUE;
+}
+
 TEST_F(ProgramResources, ManifestIsEnglishAsInvokerWithoutUiAccessAndAlone)
 {
     ASSERT_NE(module_, nullptr);
@@ -362,19 +375,7 @@ TEST_F(ProgramResources, ManifestIsEnglishAsInvokerWithoutUiAccessAndAlone)
     EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
 
     int manifests = 0;
-    EnumResourceNamesW(
-        module_, RT_MANIFEST,
-        [](HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR count) -> BOOL {
-            EnumResourceLanguagesW(
-                module, type, name,
-                [](HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR total) -> BOOL {
-                    ++*reinterpret_cast<int*>(total);
-                    return TRUE;
-                },
-                count);
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&manifests));
+    EnumResourceNamesW(module_, RT_MANIFEST, CountManifestLanguages, reinterpret_cast<LONG_PTR>(&manifests));
     EXPECT_EQ(manifests, 1);
 }
 
