@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cwchar>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -369,7 +367,7 @@ std::vector<bool> OnlyMarked(std::size_t count, int index)
 TEST_F(MenuTest, ColourCommandsStoreMarkAndRedrawAtOnce)
 {
     // A period of 100 s: after the first tick nothing redraws but the command itself.
-    Start({100000000, 7, 1, 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000000, 7, 1, 0}));
     const std::vector<bool> initial = ColourMarks();
     EXPECT_EQ(initial, OnlyMarked(8, 7));
 
@@ -394,7 +392,7 @@ TEST_F(MenuTest, ColourCommandsStoreMarkAndRedrawAtOnce)
 
 TEST_F(MenuTest, ModeCommandsStoreMarkAndChangeTheLayoutByTheNextTick)
 {
-    Start({200000, 1, 1, 1});
+    ASSERT_NO_FATAL_FAILURE(Start({200000, 1, 1, 1}));
     EXPECT_EQ(ModeMarks(), (std::vector<bool>{false, true, true}));
     EXPECT_TRUE(WaitUntil([&] { return TextBands(Window()) == 1; })) << "single line expected";
 
@@ -413,7 +411,7 @@ TEST_F(MenuTest, ModeCommandsStoreMarkAndChangeTheLayoutByTheNextTick)
 TEST_F(MenuTest, OutOfRangeSettingsMarkNoItemOfAnotherKind)
 {
     // A colour of 8 would otherwise mark 多行 (113 + 8), a mode of -1 灰色 (121 - 1).
-    Start({100000, 8, static_cast<DWORD>(-1), 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000, 8, static_cast<DWORD>(-1), 0}));
     EXPECT_EQ(ColourMarks(), OnlyMarked(8, -1));
     EXPECT_EQ(ModeMarks(), (std::vector<bool>{false, false, false}));
 }
@@ -422,7 +420,7 @@ TEST_F(MenuTest, OutOfRangeSettingsMarkNoItemOfAnotherKind)
 
 TEST_F(MenuTest, IntervalDialogOffersTheTenPresetsAndShowsTheStoredPeriod)
 {
-    Start({100000, 1, 1, 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000, 1, 1, 0}));
     // Stored behind the program's back: opening the dialog reloads it.
     driver::WriteDword(SettingsKey, L"IntervalMicroSecs", 123456);
     const HWND dialog = OpenDialog(CMD_SETTINGS, L"设置刷新时间间隔");
@@ -451,7 +449,7 @@ TEST_F(MenuTest, IntervalDialogOffersTheTenPresetsAndShowsTheStoredPeriod)
 
 TEST_F(MenuTest, IntervalDialogTakesALeadingNumberAndRefusesTheRest)
 {
-    Start({100000, 1, 1, 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000, 1, 1, 0}));
     struct Case {
         const wchar_t* typed;
         long long period;  // -1: unchanged
@@ -506,7 +504,7 @@ bool ParseReport(const std::wstring& text, Report& report)
 TEST_F(MenuTest, StatusReportBeforeAndAfterMeasuring)
 {
     // 100 s: only the first tick runs, all sixteen warm-up ticks are far off.
-    Start({100000000, 1, 1, 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000000, 1, 1, 0}));
     Report before;
     const std::wstring first = StatusReport();
     ASSERT_TRUE(ParseReport(first, before)) << "unexpected report format";
@@ -544,7 +542,7 @@ TEST_F(MenuTest, StatusReportBeforeAndAfterMeasuring)
 
 TEST_F(MenuTest, AboutBoxOpensFromTheMenuAndFromAltSlashAndAltQuestionMark)
 {
-    Start({100000, 1, 1, 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000, 1, 1, 0}));
     const auto expectAboutBox = [&](const char* how) {
         SCOPED_TRACE(how);
         const HWND about = driver::WaitForDialog(Pid(), L"关于...");
@@ -617,7 +615,7 @@ ULONGLONG CpuTime(DWORD processId)
 TEST_F(MenuTest, VSyncToggleHandsOverToANewInstanceAndTheOldOneRests)
 {
     // Back-to-back ticks: an old timer thread left running would use a whole core.
-    Start({0, 1, 1, 1});
+    ASSERT_NO_FATAL_FAILURE(Start({0, 1, 1, 1}));
     const HWND oldWindow = Window();
     driver::PostCommand(oldWindow, CMD_VSYNC);
 
@@ -654,7 +652,7 @@ TEST_F(MenuTest, VSyncToggleHandsOverToANewInstanceAndTheOldOneRests)
 
 TEST_F(MenuTest, OnlineClockCommandReturnsAndTheProgramRunsOn)
 {
-    Start({100000, 1, 1, 0});
+    ASSERT_NO_FATAL_FAILURE(Start({100000, 1, 1, 0}));
     driver::PostCommand(Window(), CMD_ONLINE_CLOCK);
     DWORD_PTR result = 0;
     // Answered only once the command has returned to the message loop.
