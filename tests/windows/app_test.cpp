@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "app/compat_mark.h"
@@ -289,121 +287,6 @@ TEST_F(RunningApp, ClosingTheWindowEndsTheProcessWithZero)
     DWORD code = 1;
     ASSERT_TRUE(app.Close(&code));
     EXPECT_EQ(code, 0u);
-}
-
-// ---- Resources of the built program
-
-class ProgramResources : public ::testing::Test {
-protected:
-    static constexpr WORD Chinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
-    static constexpr WORD English = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-
-    ProgramResources()
-        : module_(LoadLibraryExW(driver::BuiltProgram().c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
-    {
-    }
-    ~ProgramResources() override { FreeLibrary(module_); }
-
-    const std::uint8_t* Resource(LPCWSTR type, WORD id, WORD language, DWORD* size) const
-    {
-        HRSRC found = FindResourceExW(module_, type, MAKEINTRESOURCEW(id), language);
-        if (found == nullptr) {
-            return nullptr;
-        }
-        *size = SizeofResource(module_, found);
-        return static_cast<const std::uint8_t*>(LockResource(LoadResource(module_, found)));
-    }
-
-    HMODULE module_;
-};
-
-TEST_F(ProgramResources, StringTableHoldsTitleAndClassInChinese)
-{
-    ASSERT_NE(module_, nullptr);
-    DWORD size = 0;
-    EXPECT_NE(Resource(RT_STRING, 103 / 16 + 1, Chinese, &size), nullptr);
-    EXPECT_NE(Resource(RT_STRING, 109 / 16 + 1, Chinese, &size), nullptr);
-    wchar_t text[100] = {};
-    LoadStringW(module_, 103, text, 100);
-    EXPECT_STREQ(text, L"Tixabo");
-    LoadStringW(module_, 109, text, 100);
-    EXPECT_STREQ(text, L"MORV");
-}
-
-TEST_F(ProgramResources, EachIconIsOneImageOf128By128With32Bits)
-{
-    ASSERT_NE(module_, nullptr);
-    for (WORD id : {WORD{107}, WORD{108}}) {
-        DWORD size = 0;
-        const std::uint8_t* group = Resource(RT_GROUP_ICON, id, Chinese, &size);
-        ASSERT_NE(group, nullptr) << id;
-        ASSERT_EQ(size, 6u + 14u) << id;  // header and one entry
-        WORD count = 0;
-        std::memcpy(&count, group + 4, sizeof(count));
-        EXPECT_EQ(count, 1);
-        EXPECT_EQ(group[6], 128);  // width
-        EXPECT_EQ(group[7], 128);  // height
-        WORD bits = 0;
-        std::memcpy(&bits, group + 6 + 6, sizeof(bits));
-        EXPECT_EQ(bits, 32);
-        EXPECT_NE(LoadImageW(module_, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE), nullptr);
-    }
-}
-
-// Resource enumeration callbacks are WINAPI (stdcall on 32-bit Windows), which lambdas are not.
-BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR total)
-{
-    ++*reinterpret_cast<int*>(total);
-    return TRUE;
-}
-
-BOOL CALLBACK CountManifestLanguages(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR total)
-{
-    EnumResourceLanguagesW(module, type, name, CountLanguage, total);
-    return TRUE;
-}
-
-TEST_F(ProgramResources, ManifestIsEnglishAsInvokerWithoutUiAccessAndAlone)
-{
-    ASSERT_NE(module_, nullptr);
-    DWORD size = 0;
-    const std::uint8_t* data = Resource(RT_MANIFEST, 1, English, &size);
-    ASSERT_NE(data, nullptr);
-    const std::string manifest(reinterpret_cast<const char*>(data), size);
-    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
-    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
-    EXPECT_EQ(manifest.find("dependency"), std::string::npos);
-    EXPECT_EQ(manifest.find("compatibility"), std::string::npos);
-    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
-
-    int manifests = 0;
-    EnumResourceNamesW(module_, RT_MANIFEST, CountManifestLanguages, reinterpret_cast<LONG_PTR>(&manifests));
-    EXPECT_EQ(manifests, 1);
-}
-
-TEST_F(ProgramResources, VersionNamesTheProductAndVersion118)
-{
-    const std::wstring path = driver::BuiltProgram();
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-    ASSERT_GT(size, 0u);
-    std::string block(size, '\0');
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(18, 1));
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(18, 1));
-
-    wchar_t* text = nullptr;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080404b0\\ProductName",
-                               reinterpret_cast<void**>(&text), &length));
-    EXPECT_STREQ(text, L"Tixabo");
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080404b0\\ProductVersion",
-                               reinterpret_cast<void**>(&text), &length));
-    EXPECT_STREQ(text, L"1.18");
 }
 
 }  // namespace

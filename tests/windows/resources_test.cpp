@@ -217,4 +217,77 @@ TEST_F(ProgramResources, StringTableNamesTheWindowAndItsClass)
     EXPECT_STREQ(text, L"MORV");
 }
 
+// ---- icons, manifest and version -----------------------------------------------
+
+TEST_F(ProgramResources, EachIconIsOneImageOf128By128With32Bits)
+{
+    for (int id : {107, 108}) {
+        SCOPED_TRACE(testing::Message() << "icon " << id);
+        const std::vector<BYTE> group = Raw(RT_GROUP_ICON, id);
+        ASSERT_EQ(group.size(), 6u + 14u);  // header and one entry
+        WORD count = 0;
+        std::memcpy(&count, group.data() + 4, sizeof(count));
+        EXPECT_EQ(count, 1);
+        EXPECT_EQ(group[6], 128);  // width
+        EXPECT_EQ(group[7], 128);  // height
+        WORD bits = 0;
+        std::memcpy(&bits, group.data() + 6 + 6, sizeof(bits));
+        EXPECT_EQ(bits, 32);
+        EXPECT_NE(LoadImageW(module_, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE), nullptr);
+    }
+}
+
+// Resource enumeration callbacks are WINAPI (stdcall on 32-bit Windows), which lambdas are not.
+BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR total)
+{
+    ++*reinterpret_cast<int*>(total);
+    return TRUE;
+}
+
+BOOL CALLBACK CountManifestLanguages(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR total)
+{
+    EnumResourceLanguagesW(module, type, name, CountLanguage, total);
+    return TRUE;
+}
+
+TEST_F(ProgramResources, ManifestIsEnglishAsInvokerWithoutUiAccessAndAlone)
+{
+    const std::vector<BYTE> data = RawResource(module_, RT_MANIFEST, 1, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ASSERT_FALSE(data.empty());
+    const std::string manifest(data.begin(), data.end());
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
+    EXPECT_EQ(manifest.find("dependency"), std::string::npos);
+    EXPECT_EQ(manifest.find("compatibility"), std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+
+    int manifests = 0;
+    EnumResourceNamesW(module_, RT_MANIFEST, CountManifestLanguages, reinterpret_cast<LONG_PTR>(&manifests));
+    EXPECT_EQ(manifests, 1);
+}
+
+TEST_F(ProgramResources, VersionNamesTheProductAndVersion118)
+{
+    const std::wstring path = driver::BuiltProgram();
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    ASSERT_GT(size, 0u);
+    std::string block(size, '\0');
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(18, 1));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(18, 1));
+
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080404b0\\ProductName",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, L"Tixabo");
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\080404b0\\ProductVersion",
+                               reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, L"1.18");
+}
+
 }  // namespace
