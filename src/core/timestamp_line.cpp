@@ -47,16 +47,14 @@ wchar_t* WriteDecimal(wchar_t* out, std::uint32_t value, int width)
     return out + digits;
 }
 
-// Copies source to destination + at, cut to the capacity; returns the new length.
-std::size_t PutLine(wchar_t* destination, std::size_t at, std::size_t capacity, const wchar_t* source,
-                    std::size_t length)
+// Copies source to destination + at, cut to the capacity.
+void PutLine(wchar_t* destination, std::size_t at, std::size_t capacity, const wchar_t* source, std::size_t length)
 {
     if (at + length >= capacity) {
         length = capacity - 1 - at;
     }
     std::wmemcpy(destination + at, source, length);
     destination[at + length] = L'\0';
-    return at + length;
 }
 
 void ReplaceWithCurrentLine()
