@@ -1,9 +1,9 @@
 #include "core/frame_lock.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <thread>
+
+#include "core/thread_wait.h"
 
 namespace {
 
@@ -13,37 +13,45 @@ namespace {
 std::atomic<std::uint32_t> nextTicket{0};
 std::atomic<std::uint32_t> nowServing{0};
 
-constexpr int kSpinsBeforeYield = 64;
-constexpr int kSpinsBeforeSleep = 4096;
+// Waiters that have stopped spinning and may be blocked on nowServing; only
+// they make the unlock wake anyone, so an unlock nobody waits for stays
+// free of system calls.
+std::atomic<std::uint32_t> blockedWaiters{0};
 
-// A pass can take a whole frame: spin briefly, then give the core away. A
-// yield only lets threads of the same priority run, so a time-critical
-// waiter on a single core must eventually sleep for a lower-priority holder
-// to finish.
-void WaitABit(int spins)
-{
-    if (spins >= kSpinsBeforeSleep) {
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
-    } else if (spins >= kSpinsBeforeYield) {
-        std::this_thread::yield();
-    }
-}
+// The line write holds the lock for nanoseconds, a pass for up to a whole
+// frame including its wait for the display. A short spin catches the first;
+// for the second the waiter blocks, which gives the core away whatever its
+// priority, and is woken as soon as the holder hands the lock on.
+constexpr int kSpinsBeforeBlocking = 4096;
 
 }  // namespace
 
 void LockFrame()
 {
     const std::uint32_t ticket = nextTicket.fetch_add(1, std::memory_order_relaxed);
-    int spins = 0;
-    while (nowServing.load(std::memory_order_acquire) != ticket) {
-        WaitABit(spins);
-        if (spins < kSpinsBeforeSleep) {
-            ++spins;
+    for (int spin = 0; spin < kSpinsBeforeBlocking; ++spin) {
+        if (nowServing.load(std::memory_order_acquire) == ticket) {
+            return;
         }
     }
+    // Counted before the last look at nowServing, and the unlock counts
+    // waiters after its increment (both sequentially consistent): either
+    // that look sees the new value, or the unlock sees this waiter and wakes it.
+    blockedWaiters.fetch_add(1, std::memory_order_seq_cst);
+    for (;;) {
+        const std::uint32_t serving = nowServing.load(std::memory_order_seq_cst);
+        if (serving == ticket) {
+            break;
+        }
+        WaitWhileEqual(nowServing, serving);
+    }
+    blockedWaiters.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void UnlockFrame()
 {
-    nowServing.fetch_add(1, std::memory_order_release);
+    nowServing.fetch_add(1, std::memory_order_seq_cst);
+    if (blockedWaiters.load(std::memory_order_seq_cst) != 0) {
+        WakeAllWaiting(nowServing);
+    }
 }

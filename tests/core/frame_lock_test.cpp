@@ -1,5 +1,13 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <ctime>
+#endif
+
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cwchar>
 #include <thread>
@@ -87,6 +95,59 @@ TEST(FrameLock, PassesFromAnotherThreadCompleteAndNeverCorruptTheText)
     // Every pass got in between back-to-back ticks: an unfair lock would
     // starve this thread and never get here.
     EXPECT_GE(ticksDuringPasses, static_cast<std::uint32_t>(kPasses));
+}
+
+#ifdef _WIN32
+// The tick loop's thread waits at time-critical priority.
+void TakeTheTimerThreadsPriority()
+{
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+// Processor time the calling thread has used, user and kernel.
+std::chrono::nanoseconds OwnProcessorTime()
+{
+    FILETIME created, exited, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    const auto ticks = [](FILETIME time) { return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime; };
+    return std::chrono::nanoseconds((ticks(kernel) + ticks(user)) * 100);
+}
+#else
+// An unprivileged thread cannot raise its priority here.
+void TakeTheTimerThreadsPriority() {}
+
+std::chrono::nanoseconds OwnProcessorTime()
+{
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return std::chrono::seconds(used.tv_sec) + std::chrono::nanoseconds(used.tv_nsec);
+}
+#endif
+
+TEST(FrameLock, AWaiterBehindALongPassGivesItsProcessorAway)
+{
+    constexpr auto kHold = std::chrono::milliseconds(300);
+    std::atomic<bool> waiting{false};
+    std::chrono::nanoseconds waited{}, used{};
+    LockFrame();
+    std::thread waiter([&] {
+        TakeTheTimerThreadsPriority();
+        const auto startedAt = std::chrono::steady_clock::now();
+        const std::chrono::nanoseconds usedBefore = OwnProcessorTime();
+        waiting.store(true);
+        LockFrame();
+        used = OwnProcessorTime() - usedBefore;
+        waited = std::chrono::steady_clock::now() - startedAt;
+        UnlockFrame();
+    });
+    const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!waiting.load() && std::chrono::steady_clock::now() < giveUpAt) std::this_thread::yield();
+    std::this_thread::sleep_for(kHold);  // a long pass, such as one that waits for the display
+    UnlockFrame();
+    waiter.join();
+
+    EXPECT_GE(waited, kHold / 2) << "the waiter did not wait for the pass";
+    EXPECT_LT(used, kHold / 10) << "the waiter spun";
 }
 
 }  // namespace
