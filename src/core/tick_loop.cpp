@@ -7,6 +7,7 @@ SharedWord<std::uint32_t> FrameCounter;
 SharedWord<std::uint32_t> FrameRate;
 TimingStats ElapsedStats;
 TimingStats IntervalStats;
+SharedWord<std::uint32_t> LastTickStart;
 SharedWord<std::uint32_t> TickLoopStop;
 
 void TimingStats::update(std::uint32_t sample)
@@ -91,6 +92,7 @@ void TickLoop(TickCallback frameStep, TickCallback rateReport, Clock& clock)
     while (WaitForDeadline(clock, state.lastTick, now)) {
         // Counting from this reading, not the deadline: lateness is never made up.
         state.lastTick = now;
+        LastTickStart.store(Low32(now));
         const LocalTime localTime = clock.ReadLocalTime();
         {
             FrameLockGuard lock;

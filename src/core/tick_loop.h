@@ -19,6 +19,9 @@ extern SharedWord<std::uint32_t> FrameCounter;  // ticks completed
 extern SharedWord<std::uint32_t> FrameRate;     // frames in the last closed one-second window
 extern TimingStats ElapsedStats;                // per-frame work time
 extern TimingStats IntervalStats;               // between consecutive measured frames
+// Low 32 bits of the counter reading that started the latest tick: a time
+// for render passes, which read no clock of their own.
+extern SharedWord<std::uint32_t> LastTickStart;
 
 // Set to non-zero to make TickLoop return; nothing clears it.
 extern SharedWord<std::uint32_t> TickLoopStop;

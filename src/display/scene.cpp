@@ -55,8 +55,15 @@ constexpr std::uint32_t kLinePositions = 5;
 
 std::atomic<Canvas*> publishedCanvas{nullptr};
 
-// Set when EndDraw reported a lost device; guarded by the frame lock.
-bool targetLost = false;
+// Whether the target can be drawn into; guarded by the frame lock. Lost:
+// EndDraw reported a lost device. RebuildFailed: a rebuild since then failed.
+enum class TargetState { Ready, Lost, RebuildFailed };
+TargetState targetState = TargetState::Ready;
+std::uint32_t rebuildFailedAt = 0;  // LastTickStart of the failed attempt
+
+// Making a device is slow, and at period 0 passes come back to back: after a
+// failure the rebuild is tried again only this much counter time later.
+constexpr std::uint32_t kRebuildRetryTicks = 1'000'000;  // 100 ms
 
 Colour BackgroundColour(std::int32_t bgColor, std::uint32_t frameCounter)
 {
@@ -99,12 +106,20 @@ Rect TextLayout(Size size, std::int32_t displayMode, std::uint32_t frameCounter)
     return {0.0f, 0.0f, size.width, static_cast<float>(kLowestLineBottom - kLineStep * step)};
 }
 
-// A lost target is rebuilt before the next pass draws; until that works,
-// passes still fold the text but draw nothing.
-bool TargetReady(Canvas& canvas)
+// A lost target is rebuilt by the next pass, which then draws; until a
+// rebuild works, passes still fold the text but draw nothing. The unsigned
+// difference of the counter's low bits holds across their wrap.
+bool TargetReady(Canvas& canvas, std::uint32_t tickStart)
 {
-    if (targetLost && canvas.RebuildTarget()) targetLost = false;
-    return !targetLost;
+    if (targetState == TargetState::Ready) return true;
+    if (targetState == TargetState::RebuildFailed && tickStart - rebuildFailedAt < kRebuildRetryTicks) return false;
+    if (canvas.RebuildTarget()) {
+        targetState = TargetState::Ready;
+        return true;
+    }
+    targetState = TargetState::RebuildFailed;
+    rebuildFailedAt = tickStart;
+    return false;
 }
 
 }  // namespace
@@ -112,7 +127,7 @@ bool TargetReady(Canvas& canvas)
 void PublishCanvas(Canvas* canvas)
 {
     FrameLockGuard guard;
-    targetLost = false;
+    targetState = TargetState::Ready;
     publishedCanvas.store(canvas, std::memory_order_release);
 }
 
@@ -133,7 +148,7 @@ void RenderFrame()
     const std::uint32_t frameCounter = FrameCounter.load();
 
     AdvanceDisplayText(displayMode);
-    if (!TargetReady(*canvas)) return;
+    if (!TargetReady(*canvas, LastTickStart.load())) return;
 
     const Rect textLayout = TextLayout(canvas->GetSize(), displayMode, frameCounter);
     canvas->BeginDraw();
@@ -142,5 +157,5 @@ void RenderFrame()
     DrawBall(*canvas, frameCounter);
     canvas->DrawRectangle(kRulerFrame, kThinStroke);
     canvas->DrawText(DisplayText, static_cast<std::uint32_t>(std::wcslen(DisplayText)), textLayout);
-    if (canvas->EndDraw() == EndDrawResult::TargetLost) targetLost = true;
+    if (canvas->EndDraw() == EndDrawResult::TargetLost) targetState = TargetState::Lost;
 }

@@ -17,6 +17,7 @@ inline void ResetTimingCore()
     }
     FrameCounter.store(0);
     FrameRate.store(0);
+    LastTickStart.store(0);
     TickLoopStop.store(0);
     CurrentLine[0] = L'\0';
     DisplayText[0] = L'\0';

@@ -67,6 +67,8 @@ TEST(FrameLock, PassesFromAnotherThreadCompleteAndNeverCorruptTheText)
     brokenPasses.store(0);
     TimerSettings.IntervalMicroSecs.store(0);  // back-to-back ticks
 
+    std::int64_t startedAt = 0;
+    ASSERT_TRUE(PlatformClock().ReadCounter(startedAt));
     std::thread ticking([] { TickLoop(FoldPass, NoReport); });
 
     constexpr int kPasses = 2000;
@@ -90,8 +92,13 @@ TEST(FrameLock, PassesFromAnotherThreadCompleteAndNeverCorruptTheText)
     const std::uint32_t ticksDuringPasses = FrameCounter.load();
     TickLoopStop.store(1);
     ticking.join();
+    std::int64_t stoppedAt = 0;
+    ASSERT_TRUE(PlatformClock().ReadCounter(stoppedAt));
 
     EXPECT_EQ(brokenPasses.load(), 0u);
+    // The passes' time: the low bits of a counter reading from this run.
+    const std::uint32_t since = static_cast<std::uint32_t>(startedAt);
+    EXPECT_LE(LastTickStart.load() - since, static_cast<std::uint32_t>(stoppedAt) - since);
     // Every pass got in between back-to-back ticks: an unfair lock would
     // starve this thread and never get here.
     EXPECT_GE(ticksDuringPasses, static_cast<std::uint32_t>(kPasses));

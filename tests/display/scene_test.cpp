@@ -40,6 +40,7 @@ protected:
         DisplayText[0] = L'\0';
         LineCount = 0;
         FrameCounter.store(0);
+        LastTickStart.store(0);
         TimerSettings.BgColor.store(1);
         TimerSettings.DisplayMode.store(0);
     }
@@ -223,25 +224,42 @@ TEST_F(SceneTest, EveryPassFoldsTheNewestLineOnceAndDrawsTheFoldedText)
     EXPECT_EQ(LineCount, 0);
 }
 
-TEST_F(SceneTest, ALostTargetIsRebuiltBeforeTheNextPassAndRetriedUntilItWorks)
+TEST_F(SceneTest, ALostTargetIsRebuiltAtOnceThenRetriedEvery100MsUntilItWorks)
 {
     PublishCanvas(&canvas);
     SetCurrentLine(kLineA);
     canvas.endDrawResults = {EndDrawResult::TargetLost};
-    canvas.rebuildResults = {false, true};
+    canvas.rebuildResults.assign(10, false);  // a second of failures, then success
 
+    // Tick starts in 100 ns counter units, running across the 32-bit wrap.
+    constexpr std::uint32_t kLostAt = 0xFFFFFFFFu - 3'000'000u;
+    constexpr std::uint32_t kPassSpacing = 1'000;  // 100 us: passes as fast as at period 0
+    constexpr std::uint32_t kOneSecond = 10'000'000;
+    LastTickStart.store(kLostAt);
     EXPECT_EQ(OpsOf(PassAt(0)), OnePassOps()) << "the pass that meets the loss draws as usual";
 
-    // The first rebuild fails: the pass folds its line but draws nothing.
-    EXPECT_EQ(OpsOf(PassAt(1)), std::vector<Op>{Op::RebuildTarget});
-    EXPECT_EQ(LineCount, 2);
+    // A failing rebuild draws nothing, but every pass still folds its line.
+    std::vector<std::uint32_t> attemptsAt;
+    for (std::uint32_t since = 0; since < kOneSecond; since += kPassSpacing) {
+        const std::wstring& line = since / kPassSpacing % 2 == 0 ? kLineB : kLineA;
+        SetCurrentLine(line);
+        LastTickStart.store(kLostAt + since);
+        for (const Op op : OpsOf(PassAt(1))) {
+            ASSERT_EQ(op, Op::RebuildTarget);
+            attemptsAt.push_back(since);
+        }
+        ASSERT_TRUE(std::wstring(DisplayText).ends_with(line)) << "pass at " << since;
+    }
+    std::vector<std::uint32_t> everyTenthOfASecond;
+    for (std::uint32_t at = 0; at < kOneSecond; at += kOneSecond / 10) everyTenthOfASecond.push_back(at);
+    EXPECT_EQ(attemptsAt, everyTenthOfASecond) << "the first attempt at once, then one per 100 ms";
 
     std::vector<Op> rebuiltPass{Op::RebuildTarget};
     const std::vector<Op> pass = OnePassOps();
     rebuiltPass.insert(rebuiltPass.end(), pass.begin(), pass.end());
-    EXPECT_EQ(OpsOf(PassAt(2)), rebuiltPass);
+    LastTickStart.store(kLostAt + kOneSecond);
+    EXPECT_EQ(OpsOf(PassAt(2)), rebuiltPass) << "the pass whose rebuild works draws";
     EXPECT_EQ(OpsOf(PassAt(3)), OnePassOps()) << "no rebuild once the target is back";
-    EXPECT_EQ(LineCount, 4);
 }
 
 // A canvas whose first BeginDraw holds its pass open until released.
