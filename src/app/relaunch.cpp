@@ -1,13 +1,11 @@
-#include <cwchar>
-
 #include "app/app.h"
 #include "app/compat_mark.h"
 
 bool RelaunchSelf()
 {
     // Quoted, so that a path with blanks starts this program and no other.
-    wchar_t commandLine[MAX_PATH + 3];
-    swprintf(commandLine, MAX_PATH + 3, L"\"%ls\"", ModulePath);
+    wchar_t commandLine[MAX_PATH + 2];
+    wsprintfW(commandLine, L"\"%s\"", ModulePath);
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

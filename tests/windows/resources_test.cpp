@@ -219,7 +219,9 @@ TEST_F(ProgramResources, StringTableNamesTheWindowAndItsClass)
 
 // ---- icons, manifest and version -----------------------------------------------
 
-TEST_F(ProgramResources, EachIconIsOneImageOf128By128With32Bits)
+// PNG-compressed (read by Windows Vista and later): a bitmap image would
+// weigh 66 KB of the program; what the window class loads must still load.
+TEST_F(ProgramResources, EachIconIsOnePngImageOf128By128With32BitsAndLoads)
 {
     for (int id : {107, 108}) {
         SCOPED_TRACE(testing::Message() << "icon " << id);
@@ -233,7 +235,13 @@ TEST_F(ProgramResources, EachIconIsOneImageOf128By128With32Bits)
         WORD bits = 0;
         std::memcpy(&bits, group.data() + 6 + 6, sizeof(bits));
         EXPECT_EQ(bits, 32);
-        EXPECT_NE(LoadImageW(module_, MAKEINTRESOURCEW(id), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE), nullptr);
+        WORD imageId = 0;
+        std::memcpy(&imageId, group.data() + 6 + 12, sizeof(imageId));
+        const std::vector<BYTE> image = Raw(RT_ICON, imageId);
+        const BYTE pngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        ASSERT_GE(image.size(), sizeof(pngSignature));
+        EXPECT_EQ(std::memcmp(image.data(), pngSignature, sizeof(pngSignature)), 0);
+        EXPECT_NE(LoadIconW(module_, MAKEINTRESOURCEW(id)), nullptr);
     }
 }
 
