@@ -16,10 +16,12 @@ constexpr std::uint32_t kNoSample = 0xFFFFFFFFu;
 struct Recording {
     ScriptedClock clock;
     std::int64_t workCost = 0;       // time the frame step pretends to take
+    std::vector<std::int64_t> leadingWorkCosts;  // work of the first ticks, before workCost applies
     int stopAfterTicks = 0;          // 0: run until the clock's reads run out
     int stopAfterReports = 0;        // 0: reports do not stop the loop
     std::vector<std::int64_t> tickStarts;
     std::vector<std::uint32_t> frameRatesSeen;  // FrameRate during each frame step
+    std::vector<std::uint32_t> countersSeen;    // FrameCounter during each frame step
     std::vector<std::uint32_t> reportedRates;
     bool lineFormattedBeforeFrame = true;
 };
@@ -32,10 +34,12 @@ void RecordFrame()
     const std::int64_t now = r.clock.time;  // the reading that started this tick
     r.tickStarts.push_back(now);
     r.frameRatesSeen.push_back(FrameRate.load());
+    r.countersSeen.push_back(FrameCounter.load());
     const std::wstring line = CurrentLine;
     FormatLine(now, r.clock.localTime);
     r.lineFormattedBeforeFrame = r.lineFormattedBeforeFrame && line == CurrentLine;
-    r.clock.time += r.workCost;
+    const std::size_t tick = r.tickStarts.size() - 1;
+    r.clock.time += tick < r.leadingWorkCosts.size() ? r.leadingWorkCosts[tick] : r.workCost;
     if (r.stopAfterTicks != 0 && static_cast<int>(r.tickStarts.size()) == r.stopAfterTicks) {
         TickLoopStop.store(1);
     }
@@ -114,6 +118,11 @@ TEST_F(TickLoopTest, SixteenWarmUpTicksAreNotMeasured)
     ExpectNoSamples(ElapsedStats);
     ExpectNoSamples(IntervalStats);
     EXPECT_TRUE(r.lineFormattedBeforeFrame);
+    // The frame step sees the count of ticks before it: the scene's colour
+    // cycle and ball step with it.
+    for (std::size_t i = 0; i < r.countersSeen.size(); ++i) {
+        EXPECT_EQ(r.countersSeen[i], i) << "tick " << i;
+    }
 }
 
 TEST_F(TickLoopTest, SeventeenthTickGivesTheFirstFrameTimeAndEighteenthTheFirstInterval)
@@ -137,15 +146,37 @@ TEST_F(TickLoopTest, SeventeenthTickGivesTheFirstFrameTimeAndEighteenthTheFirstI
 
 TEST_F(TickLoopTest, LateTicksAreNeverMadeUp)
 {
-    r.clock.time = 5'000'000;  // the first tick is due at once
-    r.workCost = 12'000;       // 1.2 ms of work per 1 ms period
-    r.stopAfterTicks = 40;
-    Run(1000);
-    EXPECT_EQ(r.tickStarts.front(), 5'000'001);
-    for (std::size_t i = 1; i < r.tickStarts.size(); ++i) {
-        const std::int64_t gap = r.tickStarts[i] - r.tickStarts[i - 1];
-        EXPECT_GE(gap, 12'000) << "tick " << i;
-        EXPECT_LE(gap, 12'002) << "tick " << i;
+    // Work longer than the period on every tick gives the same gaps whether
+    // the next deadline counts from the reading or from the deadline met;
+    // one long frame followed by short ones tells them apart, since counting
+    // from the deadline would follow it with catch-up ticks.
+    struct Case {
+        std::int64_t firstWork;
+        std::int64_t laterWork;
+        std::int64_t firstGap;
+        std::int64_t laterGap;
+    };
+    const Case cases[] = {
+        {12'000, 12'000, 12'000, 12'000},  // 1.2 ms of work per 1 ms period
+        {35'000, 1'000, 35'000, 10'000},   // one frame of 3.5 periods, then short ones
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "first frame's work " << c.firstWork);
+        ResetTimingCore();
+        r = Recording{};
+        r.clock.time = 5'000'000;  // the first tick is due at once
+        r.leadingWorkCosts = {c.firstWork};
+        r.workCost = c.laterWork;
+        r.stopAfterTicks = 40;
+        Run(1000);
+        ASSERT_EQ(r.tickStarts.size(), 40u);
+        EXPECT_EQ(r.tickStarts.front(), 5'000'001);
+        for (std::size_t i = 1; i < r.tickStarts.size(); ++i) {
+            const std::int64_t gap = r.tickStarts[i] - r.tickStarts[i - 1];
+            const std::int64_t expected = i == 1 ? c.firstGap : c.laterGap;
+            EXPECT_GE(gap, expected) << "tick " << i;
+            EXPECT_LE(gap, expected + 2) << "tick " << i;
+        }
     }
 }
 

@@ -411,9 +411,10 @@ TEST_F(MenuTest, ModeCommandsStoreMarkAndChangeTheLayoutByTheNextTick)
 TEST_F(MenuTest, OutOfRangeSettingsMarkNoItemOfAnotherKind)
 {
     // A colour of 8 would otherwise mark 多行 (113 + 8), a mode of -1 灰色 (121 - 1).
-    ASSERT_NO_FATAL_FAILURE(Start({100000, 8, static_cast<DWORD>(-1), 0}));
+    // Any VSync value but 0 means on.
+    ASSERT_NO_FATAL_FAILURE(Start({100000, 8, static_cast<DWORD>(-1), static_cast<DWORD>(-1)}));
     EXPECT_EQ(ColourMarks(), OnlyMarked(8, -1));
-    EXPECT_EQ(ModeMarks(), (std::vector<bool>{false, false, false}));
+    EXPECT_EQ(ModeMarks(), (std::vector<bool>{false, false, true}));
 }
 
 // ---- interval dialog --------------------------------------------------------------------
@@ -455,8 +456,9 @@ TEST_F(MenuTest, IntervalDialogTakesALeadingNumberAndRefusesTheRest)
         long long period;  // -1: unchanged
     };
     const Case cases[] = {
-        {L"16666us", 16666}, {L"abc", -1},  {L"-1", -1},          {L"99999999999", -1},
-        {L" 250000", 250000}, {L"+3333", 3333}, {L"2147483648", -1}, {L"0", 0},
+        {L"16666us", 16666},        {L"abc", -1},        {L"-1", -1},
+        {L"99999999999", -1},       {L" 250000", 250000}, {L"+3333", 3333},
+        {L"2147483647", 2147483647}, {L"2147483648", -1}, {L"0", 0},
     };
     long long expected = 100000;
     for (const Case& c : cases) {
@@ -522,8 +524,18 @@ TEST_F(MenuTest, StatusReportBeforeAndAfterMeasuring)
     // Short ticks: once the title shows a frame rate, frames have been measured.
     ASSERT_TRUE(EnterPeriod(L"1000"));
     ASSERT_TRUE(WaitUntil([&] { return TitleFrameRate(Window()) > 0; })) << driver::WindowTitle(Window());
+    // Then ticks a second apart, each drawn in far less: once an interval of
+    // more than half the period is reported, the frame-time line beside it
+    // must show a short frame.
+    constexpr long long kLongPeriod = 1000000;
+    ASSERT_TRUE(EnterPeriod(L"1000000"));
+    std::wstring text;
     Report after;
-    ASSERT_TRUE(ParseReport(StatusReport(), after));
+    ASSERT_TRUE(WaitUntil([&] {
+        text = StatusReport();
+        return ParseReport(text, after) && after.value[5] >= kLongPeriod / 2;
+    })) << "no long interval reported: " << std::string(text.begin(), text.end());
+    EXPECT_LT(after.value[0], kLongPeriod / 2) << "last frame time";
     const long long frames = after.value[4];
     EXPECT_GE(frames, 18);
     EXPECT_EQ(after.value[9], frames);
