@@ -23,6 +23,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     }
     case WM_DESTROY:
+        StopTimerThread();
         PostQuitMessage(0);
         return 0;
     case WM_COMMAND:
