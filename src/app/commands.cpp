@@ -59,7 +59,7 @@ void ToggleVSync(HWND window)
 {
     TimerSettings.VSyncMode.store(TimerSettings.VSyncMode.load() == 0 ? 1 : 0);
     SaveSettings();
-    DestroyWindow(window);
+    CloseMainWindow(window);
     RelaunchSelf();
 }
 

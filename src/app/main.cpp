@@ -74,8 +74,6 @@ int RunMessageLoop(HACCEL accelerators)
     return static_cast<int>(message.wParam);
 }
 
-}  // namespace
-
 // Returning from wWinMain while the thread is inside Direct2D lets process
 // teardown pull the graphics driver out from under it (under Wine, a failed
 // assertion in the GL dispatch and a segmentation fault). A pass in progress
@@ -99,6 +97,16 @@ void StopTimerThread()
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+}
+
+}  // namespace
+
+// The last pass finishes while the window is still shown (DestroyWindow
+// hides it first), the order the VSync toggle has always kept.
+void CloseMainWindow(HWND window)
+{
+    StopTimerThread();
+    DestroyWindow(window);
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)

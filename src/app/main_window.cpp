@@ -22,8 +22,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         EndPaint(window, &paint);
         return 0;
     }
+    case WM_CLOSE:
+        CloseMainWindow(window);
+        return 0;
     case WM_DESTROY:
-        StopTimerThread();
         PostQuitMessage(0);
         return 0;
     case WM_COMMAND:
