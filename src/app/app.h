@@ -10,6 +10,9 @@ extern HANDLE TimerThread;            // the time-critical ticking thread
 
 // Title with period, VSync state and frame rate; callable from either thread.
 void UpdateTitle();
+// Stops the timer thread, waiting about two seconds at most, then destroys
+// the main window, which ends the message loop; on the user-interface thread.
+void CloseMainWindow(HWND window);
 // Starts a new instance of this program and waits for it to end.
 bool RelaunchSelf();
 // RelaunchSelf for an instance that has just written its compatibility mark;

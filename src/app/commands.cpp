@@ -52,29 +52,14 @@ void SetDisplayMode(std::int32_t mode)
     SaveSettings();
 }
 
-// The old timer thread would otherwise spin at time-critical priority for the
-// whole life of the new instance. While waiting, sent messages are let
-// through: the thread may be inside UpdateTitle, which waits for this thread.
-void StopTimerThread()
-{
-    TickLoopStop.store(1);
-    if (TimerThread == nullptr) {
-        return;
-    }
-    while (MsgWaitForMultipleObjects(1, &TimerThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-        MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 // The present option is fixed when the surface is made, so a new instance
-// takes over; this one waits for it to end.
+// takes over; this one waits for it to end. Its timer thread stops with the
+// window, or it would spin at time-critical priority all the while.
 void ToggleVSync(HWND window)
 {
     TimerSettings.VSyncMode.store(TimerSettings.VSyncMode.load() == 0 ? 1 : 0);
     SaveSettings();
-    StopTimerThread();
-    DestroyWindow(window);
+    CloseMainWindow(window);
     RelaunchSelf();
 }
 

@@ -74,7 +74,40 @@ int RunMessageLoop(HACCEL accelerators)
     return static_cast<int>(message.wParam);
 }
 
+// Returning from wWinMain while the thread is inside Direct2D lets process
+// teardown pull the graphics driver out from under it (under Wine, a failed
+// assertion in the GL dispatch and a segmentation fault). A pass in progress
+// finishes first: with VSync on it can take a frame, under software rendering
+// far longer. Sent messages are let through while waiting: the thread may be
+// inside UpdateTitle, which waits for this thread.
+void StopTimerThread()
+{
+    constexpr ULONGLONG kPatienceMs = 2000;
+    TickLoopStop.store(1);
+    if (TimerThread == nullptr) {
+        return;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kPatienceMs;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &TimerThread, FALSE, static_cast<DWORD>(deadline - now),
+                                                      QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return;
+        }
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 }  // namespace
+
+// The last pass finishes while the window is still shown (DestroyWindow
+// hides it first), the order the VSync toggle has always kept.
+void CloseMainWindow(HWND window)
+{
+    StopTimerThread();
+    DestroyWindow(window);
+}
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/compat_mark.h"
 #include "driver.h"
@@ -287,6 +290,62 @@ TEST_F(RunningApp, ClosingTheWindowEndsTheProcessWithZero)
     DWORD code = 1;
     ASSERT_TRUE(app.Close(&code));
     EXPECT_EQ(code, 0u);
+    EXPECT_EQ(app.ErrorOutput(), "");
+}
+
+// A close can come while the timer thread is inside a pass; the process must
+// still end with 0 and no fault. At period 0 passes run back to back; at one
+// second a pass fills a small part of the period, so each cycle closes at
+// another phase of it (the pause sets the phase, it waits for nothing). The
+// four settings run side by side, each copy reading its own at start.
+TEST_F(RunningApp, EveryCloseEndsWithZeroAndNoFault)
+{
+    constexpr int kCycles = 30;
+    constexpr DWORD kPhaseStepMs = 1000 / kCycles;
+    struct Setting {
+        DWORD periodMicroSecs;
+        DWORD vsync;
+        const wchar_t* titleStart;
+    };
+    const Setting settings[] = {{0, 0, L"Tixabo(周期: 0微妙 VSync:Off"},
+                                {0, 1, L"Tixabo(周期: 0微妙 VSync:On"},
+                                {1000000, 0, L"Tixabo(周期: 1000000微妙 VSync:Off"},
+                                {1000000, 1, L"Tixabo(周期: 1000000微妙 VSync:On"}};
+    std::vector<std::unique_ptr<App>> apps;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        SCOPED_TRACE(testing::Message() << "cycle " << cycle);
+        for (size_t i = 0; i < std::size(settings); ++i) {
+            driver::WriteDword(SettingsKey, L"IntervalMicroSecs", settings[i].periodMicroSecs);
+            driver::WriteDword(SettingsKey, L"VSyncMode", settings[i].vsync);
+            if (cycle == 0) {
+                apps.push_back(std::make_unique<App>(L"closing"));
+            } else {
+                apps[i]->Start();
+            }
+            ASSERT_NE(apps[i]->Window(), nullptr)
+                << "setting " << i << ", process " << (apps[i]->Process().Running() ? "running" : "gone");
+            ASSERT_EQ(driver::WindowTitle(apps[i]->Window()).rfind(settings[i].titleStart, 0), 0u);
+        }
+        for (const auto& app : apps) {
+            ASSERT_TRUE(driver::WaitUntil([&] {
+                return driver::ShareOfColour(driver::CaptureClient(app->Window()), RGB(0, 0, 0)) > 0.5;
+            })) << "no frame drawn";
+        }
+        Sleep(static_cast<DWORD>(cycle) * kPhaseStepMs);
+        for (const auto& app : apps) {
+            if (cycle % 2 == 0) {
+                driver::PostClose(app->Window());
+            } else {
+                driver::PostSystemClose(app->Window());
+            }
+        }
+        for (size_t i = 0; i < apps.size(); ++i) {
+            DWORD code = 1;
+            ASSERT_TRUE(apps[i]->Process().WaitForExit(&code));
+            EXPECT_EQ(code, 0u) << "period " << settings[i].periodMicroSecs << " us, VSync " << settings[i].vsync;
+            EXPECT_EQ(apps[i]->ErrorOutput(), "") << "period " << settings[i].periodMicroSecs << " us";
+        }
+    }
 }
 
 }  // namespace

@@ -241,19 +241,31 @@ BOOL CALLBACK PostCloseToProcessWindow(HWND window, LPARAM processId)
 
 }  // namespace
 
-Program Program::Start(const std::wstring& exePath, const std::vector<std::wstring>& extraEnvironment)
+Program Program::Start(const std::wstring& exePath, const std::vector<std::wstring>& extraEnvironment,
+                       const std::wstring& errorFile)
 {
     std::wstring commandLine = L"\"" + exePath + L"\"";
     std::vector<wchar_t> environment = EnvironmentWith(extraEnvironment);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    HANDLE errors = INVALID_HANDLE_VALUE;
+    if (!errorFile.empty()) {
+        SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+        errors = CreateFileW(errorFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdError = errors;
+    }
     PROCESS_INFORMATION info = {};
     Program program;
-    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                       environment.data(), nullptr, &startup, &info)) {
+    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, errors != INVALID_HANDLE_VALUE,
+                       CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
         CloseHandle(info.hThread);
         program.handle_ = info.hProcess;
         program.id_ = info.dwProcessId;
+    }
+    if (errors != INVALID_HANDLE_VALUE) {
+        CloseHandle(errors);
     }
     return program;
 }
@@ -417,6 +429,11 @@ void PostClose(HWND window)
     PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
+void PostSystemClose(HWND window)
+{
+    PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
 // ---- Pixels
 
 Snapshot CaptureClient(HWND window)
@@ -480,18 +497,48 @@ double ShareOfColour(const Snapshot& snapshot, COLORREF colour, int tolerance)
 // ---- The program, ready to drive
 
 App::App(const std::wstring& directoryName)
-    : path_(CopyProgram(MakeTempDirectory(directoryName))), mark_(LayersKey, path_)
+    : path_(CopyProgram(MakeTempDirectory(directoryName))),
+      errorFile_(DirectoryOf(path_) + L"\\stderr.txt"),
+      mark_(LayersKey, path_)
 {
     WriteRaw(LayersKey, path_.c_str(), REG_SZ, HighDpiMark, sizeof(HighDpiMark));
-    process_ = Program::Start(path_);
-    window_ = WaitForMainWindow(process_.Id());
+    Start();
 }
 
 App::~App()
 {
     process_ = Program();
-    DeleteFileW(path_.c_str());
-    RemoveDirectoryW(DirectoryOf(path_).c_str());
+    // Under Wine an ended process can hold its standard error a moment longer.
+    WaitUntil(
+        [&] {
+            DeleteFileW(path_.c_str());
+            DeleteFileW(errorFile_.c_str());
+            return RemoveDirectoryW(DirectoryOf(path_).c_str()) != 0;
+        },
+        10000);
+}
+
+void App::Start()
+{
+    process_ = Program::Start(path_, {}, errorFile_);
+    window_ = WaitForMainWindow(process_.Id());
+}
+
+std::string App::ErrorOutput() const
+{
+    std::string text;
+    HANDLE file = CreateFileW(errorFile_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+    }
+    CloseHandle(file);
+    return text;
 }
 
 bool App::Close(DWORD* exitCode)

@@ -88,8 +88,10 @@ private:
 class Program {
 public:
     // Starts exePath (quoted, no arguments) with the current environment plus
-    // extraEnvironment entries of the form NAME=value.
-    static Program Start(const std::wstring& exePath, const std::vector<std::wstring>& extraEnvironment = {});
+    // extraEnvironment entries of the form NAME=value; its standard error goes
+    // to errorFile when one is named (where Wine reports a crash).
+    static Program Start(const std::wstring& exePath, const std::vector<std::wstring>& extraEnvironment = {},
+                         const std::wstring& errorFile = {});
     // Takes hold of a process the program started itself (e.g. its restart).
     static Program Adopt(DWORD processId);
 
@@ -132,6 +134,8 @@ std::wstring WaitForTitle(HWND window, const std::function<bool(const std::wstri
 void PostCommand(HWND window, WORD commandId);
 // The caption button's close.
 void PostClose(HWND window);
+// The system menu's close, as Alt+F4 sends it.
+void PostSystemClose(HWND window);
 
 // ---- Pixels
 
@@ -163,9 +167,14 @@ public:
     HWND Window() const { return window_; }
     // Closes the window; true when the process then ended with exitCode.
     bool Close(DWORD* exitCode);
+    // Starts the copy (again, once the last process has ended) and finds its window.
+    void Start();
+    // What the last process wrote to its standard error.
+    std::string ErrorOutput() const;
 
 private:
     std::wstring path_;
+    std::wstring errorFile_;
     SavedRegistryValue mark_;
     Program process_;
     HWND window_ = nullptr;
