@@ -1,5 +1,6 @@
 #include "driver.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -381,7 +382,17 @@ HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs)
 
 HWND WaitForDialog(DWORD processId, const std::wstring& caption, DWORD timeoutMs)
 {
-    return WaitForWindowBy(L"#32770", processId, &caption, timeoutMs);
+    const HWND dialog = WaitForWindowBy(L"#32770", processId, &caption, timeoutMs);
+    // A dialog that never came from a program that no longer answers at all
+    // is a hang (under Wine: the X11 deadlock the README's Tests section
+    // describes), not a missing dialog; say so in the log.
+    DWORD_PTR result = 0;
+    const HWND main = FindTopLevelWindow(L"MORV", processId);
+    if (dialog == nullptr && main != nullptr &&
+        SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) == 0) {
+        std::fprintf(stderr, "driver: the program (process %lu) does not answer window messages\n", processId);
+    }
+    return dialog;
 }
 
 DWORD WindowProcess(HWND window)
