@@ -114,11 +114,8 @@ void ExpectOneRestart(const std::wstring& path)
 {
     Program first = Program::Start(path);
     ASSERT_TRUE(first.Valid());
-    HWND window = nullptr;
-    ASSERT_TRUE(driver::WaitUntil([&] {
-        window = driver::FindTopLevelWindow(L"MORV");
-        return window != nullptr;
-    }));
+    const HWND window = driver::WaitForMainWindow();
+    ASSERT_NE(window, nullptr);
     const DWORD owner = driver::WindowProcess(window);
     EXPECT_NE(owner, first.Id());
     Program second = Program::Adopt(owner);

@@ -29,11 +29,8 @@ TEST(ShippedProgram, StartsOnceMoreDrawsAnswersAndCloses)
 
     Program first = Program::Start(path);
     ASSERT_TRUE(first.Valid());
-    HWND window = nullptr;
-    ASSERT_TRUE(driver::WaitUntil([&] {
-        window = driver::FindTopLevelWindow(L"MORV");
-        return window != nullptr;
-    }, SlowPatienceMs)) << "no window";
+    const HWND window = driver::WaitForMainWindow(0, SlowPatienceMs);
+    ASSERT_NE(window, nullptr) << "no window";
     Program second = Program::Adopt(driver::WindowProcess(window));
     EXPECT_NE(second.Id(), first.Id()) << "the first start did not restart";
     EXPECT_TRUE(first.Running());
