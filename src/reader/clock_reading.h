@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+// The clock's microsecond field is the performance counter's low 32 bits
+// divided by ten, so it runs 0..429,496,729 and then starts again.
+constexpr std::uint32_t kMaxMicros = 429'496'729;
+// The wall-clock field is minute:second.millisecond: it repeats every hour.
+constexpr std::uint32_t kWallPeriodMs = 3'600'000;
+
+// One line of the clock, "012345678 59:07.250", as read from a picture.
+struct LineReading {
+    std::uint32_t micros = 0;
+    std::uint32_t wallMs = 0;  // minute * 60000 + second * 1000 + millisecond
+    // The least sure digit's score, 0..1; a line under the reader's threshold
+    // is doubtful.
+    float confidence = 0.0f;
+    // Corners in image pixels: top left, top right, bottom right, bottom left.
+    std::array<cv::Point2f, 4> corners{};
+    // Ink of two frames on top of each other (a long exposure).
+    bool ghosted = false;
+};
+
+// One clock window found in a picture: its lines from top to bottom; the
+// newest reading is the bottom line in multi-line mode and the only one in
+// single-line mode.
+struct ClockReading {
+    std::vector<LineReading> lines;
+    cv::Point2f position;  // centre of the newest line, image pixels
+    bool doubtful = false;  // some digit of the newest line is not sure
+    // Several frames captured in one exposure; when the frames' own lines
+    // could be read, the oldest and newest readings they show.
+    bool blended = false;
+    bool blendRangeKnown = false;
+    LineReading blendOldest, blendNewest;
+
+    const LineReading& Newest() const { return lines.back(); }
+};
+
+// Every clock in a BGR picture, ordered left to right (then top to bottom).
+std::vector<ClockReading> ReadClocks(const cv::Mat& bgr);
