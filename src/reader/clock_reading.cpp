@@ -96,7 +96,7 @@ FoundLine ReadLine(const TextLine& line)
     if (minute > 59 || second > 59 || reading.micros > kMaxMicros) reading.confidence = 0.0f;
     reading.ghosted = LooksGhosted(line);
 
-    const float left = line.firstCellX, right = line.firstCellX + line.cellPitch * kLineCells;
+    const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
     const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
     reading.corners = {StripToImage(line, {left, top}), StripToImage(line, {right, top}),
                        StripToImage(line, {right, bottom}), StripToImage(line, {left, bottom})};

@@ -96,14 +96,13 @@ const std::vector<std::string>& DefaultDigitFonts()
 
 cv::Mat CellFeatures(const TextLine& line, int cell)
 {
-    const cv::Rect cellRect = CellRect(line, cell);
-    // A little of the neighbours' gaps absorbs small errors in the cell fit.
-    const int widenPx = static_cast<int>(std::lround(0.1f * line.cellPitch));
-    const cv::Rect wide =
-        cv::Rect(cellRect.x - widenPx, 0, cellRect.width + 2 * widenPx, line.strip.rows) &
-        cv::Rect(0, 0, line.strip.cols, line.strip.rows);
+    // Exactly the cell: a neighbour's edge inside it would make the first
+    // and last digits of a line look unlike the rest.
     cv::Mat small;
-    cv::resize(line.strip(wide), small, cv::Size(kFeatureWidthPx, kFeatureHeightPx), 0, 0, cv::INTER_AREA);
+    cv::resize(line.strip(CellRect(line, cell)), small, cv::Size(kFeatureWidthPx, kFeatureHeightPx), 0, 0,
+               cv::INTER_AREA);
+    // Softened, so a cell fit a pixel off still matches.
+    cv::GaussianBlur(small, small, cv::Size(3, 3), 0.8);
     cv::Mat features;
     small.reshape(1, 1).convertTo(features, CV_32F);
     features -= cv::mean(features)[0];

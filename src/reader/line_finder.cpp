@@ -171,39 +171,77 @@ float Distance(cv::Point2f from, cv::Point2f to)
     return std::hypot(from.x - to.x, from.y - to.y);
 }
 
-// Finds where the cells start and how far apart they are from the digits'
-// ink centres in the strip: each digit sits centred in its cell.
+// Where cell edge t (0..19) falls in the strip: a one-dimensional
+// perspective x = (origin + pitch t) / (1 + shrink t).
+struct CellModel {
+    double origin = 0, pitch = 0, shrink = 0;
+    double EdgeX(double edge) const { return (origin + pitch * edge) / (1.0 + shrink * edge); }
+    int CellAt(double x) const
+    {
+        for (int cell = 0; cell < kLineCells; ++cell) {
+            if (x < EdgeX(cell + 1)) return x >= EdgeX(cell) ? cell : -1;
+        }
+        return -1;
+    }
+};
+
+struct InkCentre {
+    double x;
+    double width;
+};
+
+std::vector<InkCentre> DigitInkCentres(const cv::Mat& strip)
+{
+    cv::Mat mask, labels, stats, centroids;
+    cv::threshold(strip, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
+    std::vector<InkCentre> centres;
+    for (int label = 1; label < count; ++label) {
+        if (stats.at<int>(label, cv::CC_STAT_HEIGHT) < kDigitHeightPx * 7 / 10) continue;
+        centres.push_back({centroids.at<double>(label, 0), static_cast<double>(stats.at<int>(label, cv::CC_STAT_WIDTH))});
+    }
+    return centres;
+}
+
+// Least squares over the digits' ink centres, each centred in its cell:
+// x (1 + shrink m) = origin + pitch m for cell middles m, linear in the three
+// unknowns. Fewer than eight digits fit origin and pitch only.
+bool FitCellModel(const std::vector<InkCentre>& centres, CellModel& model)
+{
+    cv::Mat rows, targets;
+    const double startPitch = model.pitch;
+    for (const InkCentre& centre : centres) {
+        if (centre.width > 1.2 * startPitch) continue;  // merged neighbours
+        const int cell = model.CellAt(centre.x);
+        if (cell < 0 || cell == kSpaceCell || cell == 12 || cell == 15) continue;
+        const double middle = cell + 0.5;
+        rows.push_back(cv::Mat(cv::Matx13d(1.0, middle, -middle * centre.x)).reshape(1, 1));
+        targets.push_back(centre.x);
+    }
+    if (rows.rows < 6) return false;
+    if (rows.rows < 8) rows = rows.colRange(0, 2).clone();
+    cv::Mat solution;
+    if (!cv::solve(rows, targets, solution, cv::DECOMP_SVD)) return false;
+    const CellModel fitted{solution.at<double>(0), solution.at<double>(1),
+                           solution.rows > 2 ? solution.at<double>(2) : 0.0};
+    const double endPitch = fitted.EdgeX(kLineCells) - fitted.EdgeX(kLineCells - 1);
+    const double firstPitch = fitted.EdgeX(1) - fitted.EdgeX(0);
+    if (std::abs(firstPitch / startPitch - 1.0) > 0.3 || std::abs(endPitch / startPitch - 1.0) > 0.3) return false;
+    model = fitted;
+    return true;
+}
+
+// Finds the cells from the digits' ink centres in the strip, starting from
+// the ink's extent.
 void FitCells(TextLine& line, float inkLeft, float inkRight)
 {
-    line.cellPitch = (inkRight - inkLeft) / kInkExtentCells;
-    line.firstCellX = inkLeft - 0.5f * (kLineCells - kInkExtentCells) * line.cellPitch;
-
-    cv::Mat mask, labels, stats, centroids;
-    cv::threshold(line.strip, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
-    for (int pass = 0; pass < 2; ++pass) {
-        double sumIndex = 0, sumX = 0, sumIndexIndex = 0, sumIndexX = 0;
-        int used = 0;
-        for (int label = 1; label < count; ++label) {
-            if (stats.at<int>(label, cv::CC_STAT_HEIGHT) < kDigitHeightPx * 7 / 10) continue;
-            if (stats.at<int>(label, cv::CC_STAT_WIDTH) > 1.2f * line.cellPitch) continue;
-            const double x = centroids.at<double>(label, 0);
-            const double cell = std::floor((x - line.firstCellX) / line.cellPitch);
-            if (cell < 0 || cell >= kLineCells || cell == kSpaceCell) continue;
-            const double middle = cell + 0.5;
-            sumIndex += middle;
-            sumX += x;
-            sumIndexIndex += middle * middle;
-            sumIndexX += middle * x;
-            ++used;
-        }
-        const double spread = used * sumIndexIndex - sumIndex * sumIndex;
-        if (used < 6 || spread < 1e-6) return;
-        const double pitch = (used * sumIndexX - sumIndex * sumX) / spread;
-        if (std::abs(pitch / line.cellPitch - 1.0) > 0.15) return;
-        line.cellPitch = static_cast<float>(pitch);
-        line.firstCellX = static_cast<float>((sumX - pitch * sumIndex) / used);
+    CellModel model;
+    model.pitch = (inkRight - inkLeft) / kInkExtentCells;
+    model.origin = inkLeft - 0.5 * (kLineCells - kInkExtentCells) * model.pitch;
+    const std::vector<InkCentre> centres = DigitInkCentres(line.strip);
+    for (int pass = 0; pass < 3 && FitCellModel(centres, model); ++pass) {
     }
+    for (int edge = 0; edge <= kLineCells; ++edge) line.cellEdgesX[static_cast<std::size_t>(edge)] = static_cast<float>(model.EdgeX(edge));
 }
 
 // Pictures up to this size are searched whole; larger ones at a half or a
@@ -296,9 +334,9 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
 
 cv::Rect CellRect(const TextLine& line, int index)
 {
-    const float left = line.firstCellX + line.cellPitch * static_cast<float>(index);
-    const cv::Rect cell(static_cast<int>(std::lround(left)), 0, static_cast<int>(std::lround(line.cellPitch)),
-                        line.strip.rows);
+    const int left = static_cast<int>(std::lround(line.cellEdgesX[static_cast<std::size_t>(index)]));
+    const int right = static_cast<int>(std::lround(line.cellEdgesX[static_cast<std::size_t>(index) + 1]));
+    const cv::Rect cell(left, 0, std::max(1, right - left), line.strip.rows);
     return cell & cv::Rect(0, 0, line.strip.cols, line.strip.rows);
 }
 

@@ -16,12 +16,12 @@ constexpr int kSpaceCell = 9;
 cv::Mat InkScore(const cv::Mat& bgr);
 
 // One line of clock text, straightened: `strip` is the ink score resampled so
-// the digits stand kDigitHeightPx tall on a level baseline, and the cells
-// start at `firstCellX` with `cellPitch` between them (strip pixels).
+// the digits stand kDigitHeightPx tall on a level baseline; cell i spans
+// cellEdgesX[i] to cellEdgesX[i + 1] (strip pixels). Perspective left in the
+// strip makes the cells narrow gradually along the line.
 struct TextLine {
     cv::Mat strip;  // CV_8U
-    float firstCellX = 0.0f;
-    float cellPitch = 0.0f;
+    std::array<float, kLineCells + 1> cellEdgesX{};
     cv::Matx33d stripToImage;  // maps strip pixels back to the picture
     float digitHeightImagePx = 0.0f;
 };
