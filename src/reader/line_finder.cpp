@@ -86,12 +86,60 @@ std::vector<std::vector<Blob>> ChainBlobs(const std::vector<Blob>& blobs)
     return chains;
 }
 
-// Splits chains that hold two lines side by side at their widest gap.
+// Steps between neighbouring digits' centres along a line, in cells: nine
+// digits, the space, two digits, the colon, two, the point, three.
+constexpr std::array<float, 15> kLineSteps{1, 1, 1, 1, 1, 1, 1, 1, 2, 1, 2, 1, 2, 1, 1};
+constexpr float kStepTolerance = 0.35f;
+
+float MedianStep(const std::vector<Blob>& chain)
+{
+    std::vector<float> steps;
+    for (std::size_t at = 1; at < chain.size(); ++at) steps.push_back(chain[at].centre.x - chain[at - 1].centre.x);
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    return steps[steps.size() / 2];
+}
+
+bool LineStartsAt(const std::vector<Blob>& chain, std::size_t first, float pitch)
+{
+    for (std::size_t step = 0; step < kLineSteps.size(); ++step) {
+        const float cells = (chain[first + step + 1].centre.x - chain[first + step].centre.x) / pitch;
+        if (std::abs(cells - kLineSteps[step]) > kStepTolerance) return false;
+    }
+    return true;
+}
+
+// Lines of windows side by side can nearly touch, closer than the space
+// inside a line: a chain holding several is cut where the clock's own
+// pattern of digits begins and ends.
+std::vector<std::vector<Blob>> LinesByPattern(const std::vector<Blob>& chain)
+{
+    std::vector<std::vector<Blob>> lines;
+    const float pitch = MedianStep(chain);
+    for (std::size_t first = 0; first + kLineSteps.size() < chain.size();) {
+        if (!LineStartsAt(chain, first, pitch)) {
+            ++first;
+            continue;
+        }
+        const auto begin = chain.begin() + static_cast<std::ptrdiff_t>(first);
+        lines.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(kLineSteps.size() + 1));
+        first += kLineSteps.size() + 1;
+    }
+    return lines;
+}
+
+// Splits chains that hold more than one line: by the digits' pattern where
+// the digits stand apart, else at the widest gap.
 void SplitOverlongChains(std::vector<std::vector<Blob>>& chains)
 {
     for (std::size_t index = 0; index < chains.size(); ++index) {
         std::vector<Blob>& chain = chains[index];
         if (chain.size() <= kMaxLineBlobs) continue;
+        std::vector<std::vector<Blob>> lines = LinesByPattern(chain);
+        if (!lines.empty()) {
+            chain = std::move(lines.front());
+            for (std::size_t line = 1; line < lines.size(); ++line) chains.push_back(std::move(lines[line]));
+            continue;
+        }
         std::size_t widest = 1;
         int widestGap = -1;
         for (std::size_t at = 1; at < chain.size(); ++at) {
