@@ -18,11 +18,22 @@ constexpr float kMinConfidence = 0.5f;
 // Ink of one frame among two: cells whose ink is mostly half bright, when the
 // line's other cells are not, show two different digits on top of each other.
 constexpr float kGhostExcess = 0.25f;
+constexpr std::size_t kCounterDigits = 9;
+constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
+constexpr int kColonCell = 12;
+// Two lines of one window are this far apart at most (400 units).
+constexpr float kJumpDigitHeights = 7.0f;
+// A window's ruler between two lines puts at least this share of ink this
+// bright (as a share of the lines') between them.
+constexpr double kRulerMinInkShare = 0.005;
+constexpr double kRulerMinInk = 0.25;
+constexpr int kPointCell = 15;
 
 struct FoundLine {
     LineReading reading;
     cv::Point2f centre;
     float left = 0, right = 0, height = 0;
+    float inkLevel = 0;  // how bright the line's full-strength ink is
 };
 
 float Percentile(const cv::Mat& values, double fraction)
@@ -38,13 +49,19 @@ float MeanInk(const TextLine& line, int cell)
     return static_cast<float>(cv::mean(line.strip(CellRect(line, cell)))[0]);
 }
 
-// The space between the counter and the wall clock holds no ink.
+// Every digit cell holds ink; the space holds none, the colon and the point
+// little. Anything else cyan and digit-sized (ruler ticks, other text) fails.
 bool HasClockLayout(const TextLine& line)
 {
-    float digitInk = 0;
-    for (const int cell : kDigitCells) digitInk += MeanInk(line, cell);
+    float digitInk = 0, faintestDigit = 1e9f;
+    for (const int cell : kDigitCells) {
+        const float ink = MeanInk(line, cell);
+        digitInk += ink;
+        faintestDigit = std::min(faintestDigit, ink);
+    }
     digitInk /= static_cast<float>(kDigitCells.size());
-    return MeanInk(line, kSpaceCell) < 0.3f * digitInk;
+    return faintestDigit > 0.3f * digitInk && MeanInk(line, kSpaceCell) < 0.25f * digitInk &&
+           MeanInk(line, kColonCell) < 0.7f * digitInk && MeanInk(line, kPointCell) < 0.6f * digitInk;
 }
 
 // Share of a cell's ink that is only about half as bright as the line's ink.
@@ -60,15 +77,28 @@ float HalfInkShare(const cv::Mat& cellInk, float fullInk)
     return inked == 0 ? 0.0f : static_cast<float>(half) / static_cast<float>(inked);
 }
 
+// Two frames' digits on top of each other in a cell that matters to the
+// millisecond: the counter's digits worth a millisecond or more, and the
+// wall clock. Blends of frames less than a millisecond apart read right.
+float InkLevel(const TextLine& line)
+{
+    return std::max(1.0f, Percentile(line.strip, 0.99));
+}
+
 bool LooksGhosted(const TextLine& line)
 {
-    const float fullInk = std::max(1.0f, Percentile(line.strip, 0.99));
+    const float fullInk = InkLevel(line);
     std::vector<float> shares;
     for (const int cell : kDigitCells) shares.push_back(HalfInkShare(line.strip(CellRect(line, cell)), fullInk));
     std::vector<float> sorted = shares;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     const float typical = sorted[sorted.size() / 2];
-    return *std::max_element(shares.begin(), shares.end()) > typical + kGhostExcess;
+    int ghostedCells = 0;
+    for (std::size_t position = 0; position < shares.size(); ++position) {
+        const bool belowMillisecond = position >= kMillisecondDigits && position < kCounterDigits;
+        if (!belowMillisecond && shares[position] > typical + kGhostExcess) ++ghostedCells;
+    }
+    return ghostedCells >= 2;
 }
 
 int DigitsValue(const std::vector<DigitGuess>& guesses, std::size_t first, std::size_t count)
@@ -104,6 +134,7 @@ FoundLine ReadLine(const TextLine& line)
     found.left = std::min(reading.corners[0].x, reading.corners[3].x);
     found.right = std::max(reading.corners[1].x, reading.corners[2].x);
     found.height = line.digitHeightImagePx;
+    found.inkLevel = InkLevel(line);
     return found;
 }
 
@@ -126,7 +157,8 @@ bool DrawnAfter(const LineReading& later, const LineReading& earlier)
     return ahead != 0 && ahead < (kMaxMicros + 1) / 2;
 }
 
-ClockReading MakeClock(const std::vector<FoundLine>& stack)
+// `apart`: two lines of one window that cannot both be in one frame.
+ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
 {
     ClockReading clock;
     for (const FoundLine& line : stack) clock.lines.push_back(line.reading);
@@ -135,11 +167,11 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack)
     // Multi-line mode draws the newest line at the bottom; a newer line
     // above an older one is two single-line frames in one exposure.
     const bool climbing = clock.lines.size() >= 2 && DrawnAfter(clock.lines[0], clock.lines[1]);
-    clock.blended = ghosted || climbing;
-    if (climbing && !ghosted) {
+    clock.blended = ghosted || climbing || apart;
+    if ((climbing || apart) && !ghosted) {
         clock.blendRangeKnown = true;
-        clock.blendNewest = clock.lines.front();
-        clock.blendOldest = clock.lines.back();
+        clock.blendNewest = climbing ? clock.lines.front() : clock.lines.back();
+        clock.blendOldest = climbing ? clock.lines.back() : clock.lines.front();
     }
     const std::size_t newest = climbing ? 0 : stack.size() - 1;
     clock.position = stack[newest].centre;
@@ -148,12 +180,34 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack)
     return clock;
 }
 
+// Single-line mode moves its line 100 units up each frame and back down
+// 400 from the top. An exposure across that jump shows two lines of one
+// window far apart with nothing between them, where two windows one above
+// the other would show the lower one's ruler.
+bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const FoundLine& lower)
+{
+    const float height = std::max(upper.height, lower.height);
+    if (lower.centre.y - upper.centre.y > kJumpDigitHeights * height) return false;
+    if (std::min(upper.height, lower.height) < 0.8f * height) return false;
+    const cv::Rect between(cv::Point(static_cast<int>(std::max(upper.left, lower.left)),
+                                     static_cast<int>(upper.centre.y + 0.7f * height)),
+                           cv::Point(static_cast<int>(std::min(upper.right, lower.right)),
+                                     static_cast<int>(lower.centre.y - 0.7f * height)));
+    const cv::Rect inside = between & cv::Rect(0, 0, inkScore.cols, inkScore.rows);
+    if (inside.width < 0.6f * std::min(upper.right - upper.left, lower.right - lower.left)) return false;
+    cv::Mat ink;
+    cv::threshold(inkScore(inside), ink, kRulerMinInk * std::min(upper.inkLevel, lower.inkLevel), 255,
+                  cv::THRESH_BINARY);
+    return cv::countNonZero(ink) < kRulerMinInkShare * inside.area();
+}
+
 }  // namespace
 
 std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
 {
     std::vector<FoundLine> lines;
-    for (const TextLine& line : FindTextLines(InkScore(bgr))) {
+    const cv::Mat inkScore = InkScore(bgr);
+    for (const TextLine& line : FindTextLines(inkScore)) {
         if (HasClockLayout(line)) lines.push_back(ReadLine(line));
     }
     std::sort(lines.begin(), lines.end(), [](const FoundLine& a, const FoundLine& b) { return a.centre.y < b.centre.y; });
@@ -171,8 +225,22 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         }
     }
 
+    // Single lines of one window far apart are one blended clock.
+    std::vector<bool> apart(stacks.size(), false);
+    for (std::size_t upper = 0; upper < stacks.size(); ++upper) {
+        for (std::size_t lower = 0; lower < stacks.size(); ++lower) {
+            if (stacks[upper].size() != 1 || stacks[lower].size() != 1 || upper == lower) continue;
+            if (stacks[lower].front().centre.y <= stacks[upper].front().centre.y) continue;
+            if (!OneWindowApart(inkScore, stacks[upper].front(), stacks[lower].front())) continue;
+            stacks[upper].push_back(stacks[lower].front());
+            stacks[lower].clear();
+            apart[upper] = true;
+        }
+    }
     std::vector<ClockReading> clocks;
-    for (const std::vector<FoundLine>& stack : stacks) clocks.push_back(MakeClock(stack));
+    for (std::size_t index = 0; index < stacks.size(); ++index) {
+        if (!stacks[index].empty()) clocks.push_back(MakeClock(stacks[index], apart[index]));
+    }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;
         return a.position.y < b.position.y;
