@@ -20,6 +20,9 @@ struct ClockTimeline {
     std::uint32_t wallUs;  // below 3,600,000,000
 };
 
+// The same clock elapsedUs later (earlier, if negative).
+ClockTimeline AdvancedTimeline(const ClockTimeline& timeline, std::int64_t elapsedUs);
+
 // The line the clock shows elapsedUs after (or before, if negative) the
 // timeline's moment; both fields wrap as the clock's do.
 ClockLine LineAt(const ClockTimeline& timeline, std::int64_t elapsedUs);
