@@ -81,7 +81,7 @@ std::vector<ClockLine> ShownLines(const CorpusCase& corpusCase, std::int64_t new
 // The face of a screen with bezel and chrome is about this much wider than high.
 double ScreenAspect(const CorpusCase& corpusCase)
 {
-    return (corpusCase.clientSizePx.width * 1.05) / (corpusCase.clientSizePx.height * 1.05 + 40.0);
+    return (corpusCase.clientSizePx.width * 1.05) / (corpusCase.clientSizePx.height * 1.05 + 60.0);
 }
 
 float TurnDeg(Random& random, double usual, double largest)
@@ -257,6 +257,7 @@ CorpusCase MakeCorpusCase(int index)
     corpusCase.fontFamily = PickFont(random);
     corpusCase.displayMode = static_cast<std::int32_t>(UniformInt(random, 0, 1));
     corpusCase.bgColor = static_cast<std::int32_t>(UniformInt(random, 0, 7));
+    if (Chance(random, 0.3)) corpusCase.clientSizePx = {1312, 734};  // the same window under Wine
     if (Chance(random, 0.15)) corpusCase.clientSizePx = {1904, 1001};  // maximised on a 1080p screen
     corpusCase.periodUs = Pick<std::uint32_t>(random, {16'667, 16'667, 16'667, 16'667, 8'333, 10'000, 33'333, 6'944});
     corpusCase.latencyUs = PickLatencyUs(random);

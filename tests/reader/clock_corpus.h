@@ -45,7 +45,7 @@ struct ClockTruth {
     bool isSource = false;
     ClockLine newest{};        // the newest line of the last frame exposed
     ClockLine firstExposed{};  // the newest line of the first frame exposed
-    cv::Point2f newestCentrePx;
+    cv::Point2f newestCentrePx;  // centre of the newest line's ink; pixel centres at whole numbers
 };
 
 struct CorpusPicture {

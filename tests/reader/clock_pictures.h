@@ -47,7 +47,7 @@ struct ClockFrame {
 
 struct ClockPicture {
     cv::Mat bgr;                // CV_8UC3, frame.sizePx
-    cv::Rect2f newestLineInkPx; // ink box of the newest line
+    cv::Rect2f newestLineInkPx; // ink box of the newest line; pixel n spans n..n+1
 };
 
 // Renders the frame through the program's own scene (RenderFrame) on a

@@ -10,6 +10,9 @@
 namespace {
 
 constexpr int kTitleBarPx = 38;
+constexpr int kMenuBarPx = 19;
+constexpr int kMenuItems = 5;
+const cv::Scalar kMenuTextBgr{40, 40, 40};
 constexpr int kWindowBorderPx = 1;
 const cv::Scalar kTitleBarBgr{235, 235, 235};
 const cv::Scalar kWindowBorderBgr{110, 110, 110};
@@ -214,14 +217,26 @@ cv::Mat GammaTo8Bit(const cv::Mat& photo, double gamma)
     return bytes;
 }
 
+// The menu's five short captions, as dark marks on a white bar.
+void DrawMenuBar(cv::Mat& bar)
+{
+    bar.setTo(cv::Scalar::all(255));
+    for (int item = 0; item < kMenuItems; ++item) {
+        const cv::Rect caption(6 + item * 46, 5, 30, kMenuBarPx - 10);
+        cv::rectangle(bar, caption, kMenuTextBgr, cv::FILLED);
+    }
+}
+
 }  // namespace
 
 WindowPicture FramedWindow(const cv::Mat& clientBgr, cv::Point2f newestCentrePx)
 {
-    cv::Mat window(clientBgr.rows + kTitleBarPx + 2 * kWindowBorderPx, clientBgr.cols + 2 * kWindowBorderPx,
+    cv::Mat window(clientBgr.rows + kTitleBarPx + kMenuBarPx + 2 * kWindowBorderPx, clientBgr.cols + 2 * kWindowBorderPx,
                    CV_8UC3, kWindowBorderBgr);
     window(cv::Rect(kWindowBorderPx, kWindowBorderPx, clientBgr.cols, kTitleBarPx)).setTo(kTitleBarBgr);
-    const cv::Point clientOrigin(kWindowBorderPx, kWindowBorderPx + kTitleBarPx);
+    cv::Mat menuBar = window(cv::Rect(kWindowBorderPx, kWindowBorderPx + kTitleBarPx, clientBgr.cols, kMenuBarPx));
+    DrawMenuBar(menuBar);
+    const cv::Point clientOrigin(kWindowBorderPx, kWindowBorderPx + kTitleBarPx + kMenuBarPx);
     clientBgr.copyTo(window(cv::Rect(clientOrigin, clientBgr.size())));
     return {window, newestCentrePx + cv::Point2f(clientOrigin)};
 }

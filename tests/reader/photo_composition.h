@@ -10,11 +10,11 @@
 // window's chrome, and where its newest line's centre is on it.
 struct WindowPicture {
     cv::Mat bgr;                  // CV_8UC3
-    cv::Point2f newestCentrePx;   // on bgr
+    cv::Point2f newestCentrePx;   // on bgr; pixel centres at whole numbers, as OpenCV's
 };
 
-// Adds a title bar and borders around a clock's client area, as the desktop
-// shows the window.
+// Adds a title bar, the menu bar and borders around a clock's client area, as
+// the desktop shows the window.
 WindowPicture FramedWindow(const cv::Mat& clientBgr, cv::Point2f newestCentrePx);
 
 // The pixel average of equally sized frames: what one exposure spanning
