@@ -30,13 +30,19 @@ std::int64_t CounterValue(const ClockLine& line)
 
 }  // namespace
 
-ClockLine LineAt(const ClockTimeline& timeline, std::int64_t elapsedUs)
+ClockTimeline AdvancedTimeline(const ClockTimeline& timeline, std::int64_t elapsedUs)
 {
     // Unsigned arithmetic wraps the counter's low 32 bits as the hardware does.
     const std::uint32_t ticks = timeline.counterTicks + static_cast<std::uint32_t>(elapsedUs * kTicksPerUs);
     std::int64_t wallUs = (static_cast<std::int64_t>(timeline.wallUs) + elapsedUs) % kWallPeriodUs;
     if (wallUs < 0) wallUs += kWallPeriodUs;
-    return {ticks / static_cast<std::uint32_t>(kTicksPerUs), static_cast<std::uint32_t>(wallUs / 1000)};
+    return {ticks, static_cast<std::uint32_t>(wallUs)};
+}
+
+ClockLine LineAt(const ClockTimeline& timeline, std::int64_t elapsedUs)
+{
+    const ClockTimeline moment = AdvancedTimeline(timeline, elapsedUs);
+    return {moment.counterTicks / static_cast<std::uint32_t>(kTicksPerUs), moment.wallUs / 1000u};
 }
 
 std::vector<ClockLine> LinesEndingAt(const ClockTimeline& timeline, std::int64_t elapsedUs, std::uint32_t periodUs,
@@ -52,7 +58,7 @@ std::vector<ClockLine> LinesEndingAt(const ClockTimeline& timeline, std::int64_t
 std::string WallText(std::uint32_t wallMs)
 {
     const LocalTime time = ToLocalTime(wallMs);
-    char text[16];
+    char text[24];
     std::snprintf(text, sizeof text, "%02u:%02u.%03u", unsigned{time.minute}, unsigned{time.second},
                   unsigned{time.millisecond});
     return text;

@@ -20,6 +20,9 @@ struct ClockTimeline {
     std::uint32_t wallUs;  // below 3,600,000,000
 };
 
+// The same clock elapsedUs later (earlier, if negative).
+ClockTimeline AdvancedTimeline(const ClockTimeline& timeline, std::int64_t elapsedUs);
+
 // The line the clock shows elapsedUs after (or before, if negative) the
 // timeline's moment; both fields wrap as the clock's do.
 ClockLine LineAt(const ClockTimeline& timeline, std::int64_t elapsedUs);
@@ -44,7 +47,7 @@ struct ClockFrame {
 
 struct ClockPicture {
     cv::Mat bgr;                // CV_8UC3, frame.sizePx
-    cv::Rect2f newestLineInkPx; // ink box of the newest line
+    cv::Rect2f newestLineInkPx; // ink box of the newest line; pixel n spans n..n+1
 };
 
 // Renders the frame through the program's own scene (RenderFrame) on a

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "raster_canvas.h"
@@ -15,16 +20,21 @@ namespace {
 constexpr int kBelowRulerPx = 70;  // the ruler's ticks end at 54 DIP
 constexpr float kInkTolerancePx = 2.0f;
 
-// Bounding box of everything below the ruler that differs from the
-// background, within rows [topPx, bottomPx).
-cv::Rect InkBetween(const cv::Mat& bgr, int topPx, int bottomPx)
+cv::Mat InkMask(const cv::Mat& bgr)
 {
     const cv::Vec3b background = bgr.at<cv::Vec3b>(bgr.rows - 1, 0);
     cv::Mat difference;
     cv::absdiff(bgr, cv::Scalar(background[0], background[1], background[2]), difference);
     cv::Mat gray;
     cv::cvtColor(difference, gray, cv::COLOR_BGR2GRAY);
-    cv::Mat ink = gray > 40;
+    return gray > 40;
+}
+
+// Bounding box of everything below the ruler that differs from the
+// background, within rows [topPx, bottomPx).
+cv::Rect InkBetween(const cv::Mat& bgr, int topPx, int bottomPx)
+{
+    cv::Mat ink = InkMask(bgr);
     ink.rowRange(0, std::clamp(topPx, kBelowRulerPx, ink.rows)).setTo(0);
     ink.rowRange(std::clamp(bottomPx, 0, ink.rows), ink.rows).setTo(0);
     return cv::boundingRect(ink);
@@ -88,6 +98,60 @@ INSTANTIATE_TEST_SUITE_P(FontsModesAndHeights, NewestLineInk,
                                            InkCase{"Inconsolata", 1, 0, 5}, InkCase{"Inconsolata", 1, 1, 4},
                                            InkCase{"DejaVu Sans Mono", 1, 2, 3}, InkCase{"Liberation Mono", 1, 3, 0},
                                            InkCase{"DejaVu Sans Mono", 1, 4, 7}));
+
+// The rows of each text line's ink below the ruler, top to bottom.
+std::vector<std::pair<int, int>> InkRowBands(const cv::Mat& bgr)
+{
+    cv::Mat ink = InkMask(bgr);
+    ink.rowRange(0, kBelowRulerPx).setTo(0);
+    std::vector<std::pair<int, int>> bands;
+    for (int row = 0; row < ink.rows; ++row) {
+        const bool inked = cv::countNonZero(ink.row(row)) > 0;
+        const bool open = !bands.empty() && bands.back().second == row;
+        if (inked && open) bands.back().second = row + 1;
+        if (inked && !open) bands.emplace_back(row, row + 1);
+    }
+    return bands;
+}
+
+bool SameBands(const std::vector<std::pair<int, int>>& a, const std::vector<std::pair<int, int>>& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t index = 0; index < a.size(); ++index) {
+        if (std::abs(a[index].first - b[index].first) > 2 || std::abs(a[index].second - b[index].second) > 2) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The program under Wine draws Consolas as Inconsolata: its lines stand
+// where the raster canvas puts them, at one of the single-line heights.
+TEST(RasterCanvas, PutsLinesWhereTheProgramUnderWineDoes)
+{
+    std::ifstream list(TIXABO_SCREENSHOTS_DIR "/screenshots.jsonl");
+    std::string record;
+    int clocks = 0;
+    while (std::getline(list, record)) {
+        const nlohmann::json screenshot = nlohmann::json::parse(record);
+        const cv::Mat picture = cv::imread(TIXABO_SCREENSHOTS_DIR "/" + screenshot["file"].get<std::string>());
+        ASSERT_FALSE(picture.empty()) << screenshot["file"];
+        for (const nlohmann::json& clock : screenshot["clocks"]) {
+            const std::vector<int> area = clock["client"].get<std::vector<int>>();
+            const cv::Mat client = picture(cv::Rect(area[0], area[1], area[2], area[3]));
+            ClockFrame frame = FrameOf("Inconsolata", clock["display_mode"], 0, clock["bg_color"]);
+            frame.sizePx = client.size();
+            bool matched = false;
+            for (std::uint32_t height = 0; height < 5 && !matched; ++height) {
+                frame.frameCounter = height;
+                matched = SameBands(InkRowBands(RenderClockFrame(frame)), InkRowBands(client));
+            }
+            EXPECT_TRUE(matched) << screenshot["file"] << " clock " << clocks;
+            ++clocks;
+        }
+    }
+    EXPECT_GE(clocks, 5);
+}
 
 TEST(RenderClockFrame, RefusesAFontFamilyFontconfigWouldSubstitute)
 {

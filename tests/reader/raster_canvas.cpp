@@ -167,8 +167,9 @@ void RasterCanvas::DrawRectangle(const Rect& rect, float strokeWidth)
 }
 
 // DirectWrite's default line spacing: each line is ascent + descent + line
-// gap high with its baseline an ascent below its top; a leading "\r\n"
-// makes an empty first line, as it does there.
+// gap high with the gap above the ascent, so the baseline is a descent above
+// the line's bottom (as measured under Wine); a leading "\r\n" makes an
+// empty first line, as it does there.
 void RasterCanvas::DrawText(const wchar_t* text, std::uint32_t length, const Rect& layout)
 {
     const std::vector<std::string> lines = SplitLines(text, length);
@@ -177,7 +178,7 @@ void RasterCanvas::DrawText(const wchar_t* text, std::uint32_t length, const Rec
     double lineTop = layout.bottom - font.height * static_cast<double>(lines.size());
     textLineInkPx_.clear();
     for (const std::string& line : lines) {
-        const double baseline = lineTop + font.ascent;
+        const double baseline = lineTop + font.height - font.descent;
         lineTop += font.height;
         if (line.empty()) continue;
         cairo_text_extents_t extents{};
