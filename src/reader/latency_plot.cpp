@@ -155,7 +155,8 @@ void DrawHistogram(cv::Mat& canvas, const cv::Rect& pixels, const std::vector<La
         ++counts[std::min(bin, binCount - 1)];
     }
     const int mostInBin = *std::max_element(counts.begin(), counts.end());
-    const PlotArea area{pixels, xRange, {0, std::max(mostInBin, 1) * 1.1}};
+    // Counts are whole: a range of at least 5 keeps the ticks on whole numbers.
+    const PlotArea area{pixels, xRange, {0, std::max(mostInBin, 5) * 1.1}};
     DrawAxes(canvas, area, "latency ms", "frames");
     for (std::size_t bin = 0; bin < binCount; ++bin) {
         if (counts[bin] == 0) continue;
@@ -186,7 +187,8 @@ bool WriteLatencyPlot(const std::filesystem::path& pngPath, const std::vector<La
 {
     cv::Mat canvas(kHeightPx, kWidthPx, CV_8UC3, cv::Scalar(255, 255, 255));
     cv::putText(canvas, Title(summary), {90, 32}, kFont, 0.65, kInk, 1, cv::LINE_AA);
-    PutText(canvas, "red marks: rejected samples", {kWidthPx - 300, 32}, kRejectedColour);
+    const std::string legend = "red marks: rejected samples";
+    PutText(canvas, legend, {kWidthPx - 40 - TextWidthPx(legend), 68}, kRejectedColour);
     DrawLatencyOverTime(canvas, {90, 80, kWidthPx - 130, 420}, samples);
     DrawHistogram(canvas, {90, 600, kWidthPx - 130, 230}, samples);
     try {

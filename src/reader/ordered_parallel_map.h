@@ -50,76 +50,75 @@ struct Shared {
 template <typename Item, typename Result>
 void Produce(Shared<Item, Result>& shared, const std::function<std::optional<Item>()>& produce)
 {
-    try {
-        for (;;) {
-            {
-                std::unique_lock lock(shared.mutex);
-                shared.changed.wait(lock, [&] {
-                    return shared.failure || shared.producedCount - shared.consumedCount < shared.finished.size();
-                });
-                if (shared.failure) return;
-            }
-            std::optional<Item> item = produce();
-            const std::lock_guard lock(shared.mutex);
-            if (!item) {
-                shared.productionEnded = true;
-                shared.changed.notify_all();
-                return;
-            }
-            shared.pending.emplace_back(shared.producedCount++, std::move(*item));
-            shared.changed.notify_all();
+    for (;;) {
+        {
+            std::unique_lock lock(shared.mutex);
+            shared.changed.wait(lock, [&] {
+                return shared.failure || shared.producedCount - shared.consumedCount < shared.finished.size();
+            });
+            if (shared.failure) return;
         }
-    } catch (...) {
-        shared.Fail(std::current_exception());
+        std::optional<Item> item = produce();
+        const std::lock_guard lock(shared.mutex);
+        if (!item) {
+            shared.productionEnded = true;
+            shared.changed.notify_all();
+            return;
+        }
+        shared.pending.emplace_back(shared.producedCount++, std::move(*item));
+        shared.changed.notify_all();
     }
 }
 
 template <typename Item, typename Result>
 void Work(Shared<Item, Result>& shared, const std::function<Result(Item)>& work)
 {
-    try {
-        for (;;) {
-            std::unique_lock lock(shared.mutex);
-            shared.changed.wait(lock, [&] {
-                return shared.failure || !shared.pending.empty() || shared.productionEnded;
-            });
-            if (shared.failure || shared.pending.empty()) return;
-            auto [number, item] = std::move(shared.pending.front());
-            shared.pending.pop_front();
-            lock.unlock();
+    for (;;) {
+        std::unique_lock lock(shared.mutex);
+        shared.changed.wait(lock, [&] {
+            return shared.failure || !shared.pending.empty() || shared.productionEnded;
+        });
+        if (shared.failure || shared.pending.empty()) return;
+        auto [number, item] = std::move(shared.pending.front());
+        shared.pending.pop_front();
+        lock.unlock();
 
-            Result result = work(std::move(item));
-            lock.lock();
-            shared.finished[number % shared.finished.size()] = std::move(result);
-            shared.changed.notify_all();
-        }
-    } catch (...) {
-        shared.Fail(std::current_exception());
+        Result result = work(std::move(item));
+        lock.lock();
+        shared.finished[number % shared.finished.size()] = std::move(result);
+        shared.changed.notify_all();
     }
 }
 
 template <typename Item, typename Result>
 void Consume(Shared<Item, Result>& shared, const std::function<void(Result)>& consume)
 {
-    try {
-        for (;;) {
-            std::unique_lock lock(shared.mutex);
-            std::optional<Result>* next = nullptr;
-            shared.changed.wait(lock, [&] {
-                next = &shared.finished[shared.consumedCount % shared.finished.size()];
-                return shared.failure || next->has_value() ||
-                       (shared.productionEnded && shared.consumedCount == shared.producedCount);
-            });
-            if (shared.failure || !next->has_value()) return;
-            Result result = std::move(**next);
-            next->reset();
-            lock.unlock();
+    for (;;) {
+        std::unique_lock lock(shared.mutex);
+        std::optional<Result>* next = nullptr;
+        shared.changed.wait(lock, [&] {
+            next = &shared.finished[shared.consumedCount % shared.finished.size()];
+            return shared.failure || next->has_value() ||
+                   (shared.productionEnded && shared.consumedCount == shared.producedCount);
+        });
+        if (shared.failure || !next->has_value()) return;
+        Result result = std::move(**next);
+        next->reset();
+        lock.unlock();
 
-            consume(std::move(result));
-            lock.lock();
-            ++shared.consumedCount;
-            shared.changed.notify_all();
-        }
+        consume(std::move(result));
+        lock.lock();
+        ++shared.consumedCount;
+        shared.changed.notify_all();
+    }
+}
+
+// Runs one stage; its failure stops the others.
+template <typename Item, typename Result, typename Stage>
+void RunStage(Shared<Item, Result>& shared, Stage stage)
+{
+    try {
+        stage();
     } catch (...) {
         shared.Fail(std::current_exception());
     }
@@ -136,11 +135,11 @@ void OrderedParallelMap(const std::function<std::optional<Item>()>& produce,
     using namespace ordered_parallel_map_detail;
     Shared<Item, Result> shared(std::max<std::size_t>(maxInFlight, 1));
     std::vector<std::thread> threads;
-    threads.emplace_back([&] { Produce(shared, produce); });
+    threads.emplace_back([&] { RunStage(shared, [&] { Produce(shared, produce); }); });
     for (std::size_t i = 0; i < std::max<std::size_t>(workerCount, 1); ++i) {
-        threads.emplace_back([&] { Work(shared, work); });
+        threads.emplace_back([&] { RunStage(shared, [&] { Work(shared, work); }); });
     }
-    Consume(shared, consume);
+    RunStage(shared, [&] { Consume(shared, consume); });
     for (std::thread& thread : threads) {
         thread.join();
     }

@@ -21,9 +21,11 @@ std::string LineText(const LineReading& line)
     return Printed("%09u ", static_cast<unsigned>(line.micros)) + FormatWall(line.wallMs);
 }
 
-double Rounded(double value, double step)
+// Dividing by a power of ten gives the double nearest the decimal, which prints short.
+double Rounded(double value, int decimals)
 {
-    return std::round(value / step) * step;
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
 }
 
 std::string ReasonText(const FrameVerdict& verdict)
@@ -45,8 +47,8 @@ nlohmann::ordered_json ClockJson(const JudgedClock& clock)
 {
     const ClockReading& reading = clock.reading;
     nlohmann::ordered_json json = LineJson(reading.Newest());
-    json["position"] = {{"x", Rounded(reading.position.x, 0.1)}, {"y", Rounded(reading.position.y, 0.1)}};
-    json["confidence"] = Rounded(reading.Newest().confidence, 0.001);
+    json["position"] = {{"x", Rounded(reading.position.x, 1)}, {"y", Rounded(reading.position.y, 1)}};
+    json["confidence"] = Rounded(reading.Newest().confidence, 3);
     json["reference"] = clock.reference;
     json["latency_us"] = OptionalJson(clock.latencyUs);
     json["doubtful"] = reading.doubtful;
@@ -119,14 +121,15 @@ void WriteCsvRow(std::ostream& out, const FrameRow& row)
 void WriteTableRow(std::ostream& out, const ReportStyle& style, const FrameRow& row)
 {
     const FrameVerdict& verdict = row.verdict;
-    out << Printed("%-*s  %5zu  %8s  %10s  %-*s", static_cast<int>(style.inputColumnWidth), row.input.c_str(),
-                   row.frame, row.frameTimeS ? Printed("%.3f", *row.frameTimeS).c_str() : "-",
-                   verdict.latencyUs ? Printed("%.3f", static_cast<double>(*verdict.latencyUs) / 1000.0).c_str() : "-",
-                   static_cast<int>(kReasonColumnWidth), ReasonText(verdict).c_str());
+    std::string line = Printed("%-*s  %5zu  %8s  %10s  %-*s", static_cast<int>(style.inputColumnWidth), row.input.c_str(),
+                               row.frame, row.frameTimeS ? Printed("%.3f", *row.frameTimeS).c_str() : "-",
+                               verdict.latencyUs ? Printed("%.3f", static_cast<double>(*verdict.latencyUs) / 1000.0).c_str()
+                                                 : "-",
+                               static_cast<int>(kReasonColumnWidth), ReasonText(verdict).c_str());
     for (const JudgedClock& clock : verdict.clocks) {
-        out << "  " << ClockText(clock);
+        line += "  " + ClockText(clock);
     }
-    out << '\n';
+    out << line.substr(0, line.find_last_not_of(' ') + 1) << '\n';
 }
 
 void WriteSummaryText(std::ostream& out, const Summary& summary)
@@ -162,7 +165,7 @@ nlohmann::ordered_json FrameRowJson(const FrameRow& row)
 {
     nlohmann::ordered_json json = {{"input", row.input}, {"frame", row.frame}};
     if (row.frameTimeS) {
-        json["time_s"] = Rounded(*row.frameTimeS, 1e-6);
+        json["time_s"] = Rounded(*row.frameTimeS, 6);
     }
     json["clocks"] = nlohmann::ordered_json::array();
     for (const JudgedClock& clock : row.verdict.clocks) {
@@ -185,7 +188,7 @@ nlohmann::ordered_json SummaryJson(const Summary& summary)
     nlohmann::ordered_json latency = nullptr;
     if (summary.latency) {
         const LatencyStats& stats = *summary.latency;
-        latency = {{"min", stats.minUs},       {"median", stats.medianUs}, {"mean", Rounded(stats.meanUs, 0.001)},
+        latency = {{"min", stats.minUs},       {"median", stats.medianUs}, {"mean", Rounded(stats.meanUs, 3)},
                    {"p95", stats.p95Us},       {"p99", stats.p99Us},       {"max", stats.maxUs}};
     }
     return {{"summary", true},
