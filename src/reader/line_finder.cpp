@@ -1,0 +1,395 @@
+#include "reader/line_finder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include <opencv2/core/hal/intrin.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// Ink dimmer than this is noise or the glow of a background.
+constexpr double kMinInkThreshold = 40.0;
+// Digits smaller than this are not worth reading.
+constexpr int kMinDigitHeightPx = 9;
+// A full line has 16 digit-sized blobs; fewer than this is a fragment.
+constexpr std::size_t kMinLineBlobs = 9;
+// More than this and two lines side by side were chained into one.
+constexpr std::size_t kMaxLineBlobs = 18;
+// Ink extent of a line in cells: 19 cells less the side bearings of the
+// first and last digit (about 7 % of a cell each in monospace fonts).
+constexpr float kInkExtentCells = 18.85f;
+
+struct Blob {
+    cv::Rect box;
+    cv::Point2f centre;
+};
+
+std::vector<Blob> DigitSizedBlobs(const cv::Mat& mask, int maxHeightPx)
+{
+    cv::Mat labels, stats, centroids;
+    const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
+    std::vector<Blob> blobs;
+    for (int label = 1; label < count; ++label) {
+        const cv::Rect box(stats.at<int>(label, cv::CC_STAT_LEFT), stats.at<int>(label, cv::CC_STAT_TOP),
+                           stats.at<int>(label, cv::CC_STAT_WIDTH), stats.at<int>(label, cv::CC_STAT_HEIGHT));
+        const int area = stats.at<int>(label, cv::CC_STAT_AREA);
+        if (box.height < kMinDigitHeightPx || box.height > maxHeightPx) continue;
+        // Merged neighbours are fine; the ruler (one long thin frame) is not.
+        if (box.width > 4 * box.height || box.width * 10 < box.height) continue;
+        if (area * 8 < box.area()) continue;
+        blobs.push_back({box, {static_cast<float>(centroids.at<double>(label, 0)),
+                               static_cast<float>(centroids.at<double>(label, 1))}});
+    }
+    return blobs;
+}
+
+int FindRoot(std::vector<int>& parent, int index)
+{
+    while (parent[index] != index) {
+        parent[index] = parent[parent[index]];
+        index = parent[index];
+    }
+    return index;
+}
+
+bool SameLine(const Blob& left, const Blob& right)
+{
+    const float height = static_cast<float>(std::max(left.box.height, right.box.height));
+    const float shorter = static_cast<float>(std::min(left.box.height, right.box.height));
+    if (shorter < 0.7f * height) return false;
+    const float gap = static_cast<float>(right.box.x - (left.box.x + left.box.width));
+    const float midLeft = static_cast<float>(left.box.y) + 0.5f * static_cast<float>(left.box.height);
+    const float midRight = static_cast<float>(right.box.y) + 0.5f * static_cast<float>(right.box.height);
+    return gap < 1.5f * height && gap > -0.3f * height && std::abs(midLeft - midRight) < 0.35f * height;
+}
+
+// Groups blobs that sit side by side at one height; blobs come sorted by x.
+std::vector<std::vector<Blob>> ChainBlobs(const std::vector<Blob>& blobs)
+{
+    std::vector<int> parent(blobs.size());
+    std::iota(parent.begin(), parent.end(), 0);
+    for (std::size_t right = 0; right < blobs.size(); ++right) {
+        for (std::size_t left = right; left-- > 0;) {
+            if (blobs[right].box.x - blobs[left].box.x > 6 * blobs[right].box.height) break;
+            if (SameLine(blobs[left], blobs[right])) {
+                parent[FindRoot(parent, static_cast<int>(right))] = FindRoot(parent, static_cast<int>(left));
+            }
+        }
+    }
+    std::vector<std::vector<Blob>> chains(blobs.size());
+    for (std::size_t index = 0; index < blobs.size(); ++index) {
+        chains[FindRoot(parent, static_cast<int>(index))].push_back(blobs[index]);
+    }
+    std::erase_if(chains, [](const std::vector<Blob>& chain) { return chain.size() < kMinLineBlobs; });
+    return chains;
+}
+
+// Steps between neighbouring digits' centres along a line, in cells: nine
+// digits, the space, two digits, the colon, two, the point, three.
+constexpr std::array<float, 15> kLineSteps{1, 1, 1, 1, 1, 1, 1, 1, 2, 1, 2, 1, 2, 1, 1};
+constexpr float kStepTolerance = 0.35f;
+
+float MedianStep(const std::vector<Blob>& chain)
+{
+    std::vector<float> steps;
+    for (std::size_t at = 1; at < chain.size(); ++at) steps.push_back(chain[at].centre.x - chain[at - 1].centre.x);
+    std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+    return steps[steps.size() / 2];
+}
+
+bool LineStartsAt(const std::vector<Blob>& chain, std::size_t first, float pitch)
+{
+    for (std::size_t step = 0; step < kLineSteps.size(); ++step) {
+        const float cells = (chain[first + step + 1].centre.x - chain[first + step].centre.x) / pitch;
+        if (std::abs(cells - kLineSteps[step]) > kStepTolerance) return false;
+    }
+    return true;
+}
+
+// Lines of windows side by side can nearly touch, closer than the space
+// inside a line: a chain holding several is cut where the clock's own
+// pattern of digits begins and ends.
+std::vector<std::vector<Blob>> LinesByPattern(const std::vector<Blob>& chain)
+{
+    std::vector<std::vector<Blob>> lines;
+    const float pitch = MedianStep(chain);
+    for (std::size_t first = 0; first + kLineSteps.size() < chain.size();) {
+        if (!LineStartsAt(chain, first, pitch)) {
+            ++first;
+            continue;
+        }
+        const auto begin = chain.begin() + static_cast<std::ptrdiff_t>(first);
+        lines.emplace_back(begin, begin + static_cast<std::ptrdiff_t>(kLineSteps.size() + 1));
+        first += kLineSteps.size() + 1;
+    }
+    return lines;
+}
+
+// Splits chains that hold more than one line: by the digits' pattern where
+// the digits stand apart, else at the widest gap.
+void SplitOverlongChains(std::vector<std::vector<Blob>>& chains)
+{
+    for (std::size_t index = 0; index < chains.size(); ++index) {
+        std::vector<Blob>& chain = chains[index];
+        if (chain.size() <= kMaxLineBlobs) continue;
+        std::vector<std::vector<Blob>> lines = LinesByPattern(chain);
+        if (!lines.empty()) {
+            chain = std::move(lines.front());
+            for (std::size_t line = 1; line < lines.size(); ++line) chains.push_back(std::move(lines[line]));
+            continue;
+        }
+        std::size_t widest = 1;
+        int widestGap = -1;
+        for (std::size_t at = 1; at < chain.size(); ++at) {
+            const int gap = chain[at].box.x - (chain[at - 1].box.x + chain[at - 1].box.width);
+            if (gap > widestGap) {
+                widestGap = gap;
+                widest = at;
+            }
+        }
+        std::vector<Blob> tail(chain.begin() + static_cast<std::ptrdiff_t>(widest), chain.end());
+        chain.resize(widest);
+        if (tail.size() >= kMinLineBlobs) chains.push_back(std::move(tail));
+        if (chain.size() < kMinLineBlobs) {
+            chains.erase(chains.begin() + static_cast<std::ptrdiff_t>(index));
+            --index;
+        } else if (chain.size() > kMaxLineBlobs) {
+            --index;
+        }
+    }
+}
+
+struct LineFit {
+    cv::Point2f point, direction;
+};
+
+LineFit FitLine(const std::vector<cv::Point2f>& points)
+{
+    cv::Vec4f fitted;
+    cv::fitLine(points, fitted, cv::DIST_HUBER, 0, 0.01, 0.01);
+    cv::Point2f direction(fitted[0], fitted[1]);
+    if (direction.x < 0) direction = -direction;
+    return {{fitted[2], fitted[3]}, direction};
+}
+
+cv::Point2f Intersect(const LineFit& line, cv::Point2f through, cv::Point2f direction)
+{
+    // line.point + t * line.direction = through + u * direction
+    const cv::Point2f delta = through - line.point;
+    const float cross = line.direction.x * direction.y - line.direction.y * direction.x;
+    const float t = (delta.x * direction.y - delta.y * direction.x) / cross;
+    return line.point + t * line.direction;
+}
+
+// The quadrilateral around a chain's digits: top left, top right, bottom
+// right, bottom left, from lines fitted through the digits' tops and bottoms.
+std::array<cv::Point2f, 4> DigitQuad(const std::vector<Blob>& chain, float digitHeight)
+{
+    std::vector<cv::Point2f> tops, bottoms;
+    float left = 1e9f, right = -1e9f;
+    cv::Point2f leftPoint, rightPoint;
+    for (const Blob& blob : chain) {
+        const cv::Rect& box = blob.box;
+        if (static_cast<float>(box.height) < 0.8f * digitHeight) continue;
+        const float middle = static_cast<float>(box.x) + 0.5f * static_cast<float>(box.width);
+        tops.emplace_back(middle, static_cast<float>(box.y));
+        bottoms.emplace_back(middle, static_cast<float>(box.y + box.height));
+        if (static_cast<float>(box.x) < left) {
+            left = static_cast<float>(box.x);
+            leftPoint = {left, blob.centre.y};
+        }
+        if (static_cast<float>(box.x + box.width) > right) {
+            right = static_cast<float>(box.x + box.width);
+            rightPoint = {right, blob.centre.y};
+        }
+    }
+    const LineFit top = FitLine(tops);
+    const LineFit bottom = FitLine(bottoms);
+    cv::Point2f along = top.direction + bottom.direction;
+    along /= std::hypot(along.x, along.y);
+    const cv::Point2f across(-along.y, along.x);
+    return {Intersect(top, leftPoint, across), Intersect(top, rightPoint, across),
+            Intersect(bottom, rightPoint, across), Intersect(bottom, leftPoint, across)};
+}
+
+float Distance(cv::Point2f from, cv::Point2f to)
+{
+    return std::hypot(from.x - to.x, from.y - to.y);
+}
+
+// Where cell edge t (0..19) falls in the strip: a one-dimensional
+// perspective x = (origin + pitch t) / (1 + shrink t).
+struct CellModel {
+    double origin = 0, pitch = 0, shrink = 0;
+    double EdgeX(double edge) const { return (origin + pitch * edge) / (1.0 + shrink * edge); }
+    int CellAt(double x) const
+    {
+        for (int cell = 0; cell < kLineCells; ++cell) {
+            if (x < EdgeX(cell + 1)) return x >= EdgeX(cell) ? cell : -1;
+        }
+        return -1;
+    }
+};
+
+struct InkCentre {
+    double x;
+    double width;
+};
+
+std::vector<InkCentre> DigitInkCentres(const cv::Mat& strip)
+{
+    cv::Mat mask, labels, stats, centroids;
+    cv::threshold(strip, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
+    std::vector<InkCentre> centres;
+    for (int label = 1; label < count; ++label) {
+        if (stats.at<int>(label, cv::CC_STAT_HEIGHT) < kDigitHeightPx * 7 / 10) continue;
+        centres.push_back({centroids.at<double>(label, 0), static_cast<double>(stats.at<int>(label, cv::CC_STAT_WIDTH))});
+    }
+    return centres;
+}
+
+// Least squares over the digits' ink centres, each centred in its cell:
+// x (1 + shrink m) = origin + pitch m for cell middles m, linear in the three
+// unknowns. Fewer than eight digits fit origin and pitch only.
+bool FitCellModel(const std::vector<InkCentre>& centres, CellModel& model)
+{
+    cv::Mat rows, targets;
+    const double startPitch = model.pitch;
+    for (const InkCentre& centre : centres) {
+        if (centre.width > 1.2 * startPitch) continue;  // merged neighbours
+        const int cell = model.CellAt(centre.x);
+        if (cell < 0 || cell == kSpaceCell || cell == 12 || cell == 15) continue;
+        const double middle = cell + 0.5;
+        rows.push_back(cv::Mat(cv::Matx13d(1.0, middle, -middle * centre.x)).reshape(1, 1));
+        targets.push_back(centre.x);
+    }
+    if (rows.rows < 6) return false;
+    if (rows.rows < 8) rows = rows.colRange(0, 2).clone();
+    cv::Mat solution;
+    if (!cv::solve(rows, targets, solution, cv::DECOMP_SVD)) return false;
+    const CellModel fitted{solution.at<double>(0), solution.at<double>(1),
+                           solution.rows > 2 ? solution.at<double>(2) : 0.0};
+    const double endPitch = fitted.EdgeX(kLineCells) - fitted.EdgeX(kLineCells - 1);
+    const double firstPitch = fitted.EdgeX(1) - fitted.EdgeX(0);
+    if (std::abs(firstPitch / startPitch - 1.0) > 0.3 || std::abs(endPitch / startPitch - 1.0) > 0.3) return false;
+    model = fitted;
+    return true;
+}
+
+// Finds the cells from the digits' ink centres in the strip, starting from
+// the ink's extent.
+void FitCells(TextLine& line, float inkLeft, float inkRight)
+{
+    CellModel model;
+    model.pitch = (inkRight - inkLeft) / kInkExtentCells;
+    model.origin = inkLeft - 0.5 * (kLineCells - kInkExtentCells) * model.pitch;
+    const std::vector<InkCentre> centres = DigitInkCentres(line.strip);
+    for (int pass = 0; pass < 3 && FitCellModel(centres, model); ++pass) {
+    }
+    for (int edge = 0; edge <= kLineCells; ++edge) line.cellEdgesX[static_cast<std::size_t>(edge)] = static_cast<float>(model.EdgeX(edge));
+}
+
+// Pictures up to this size are searched whole; larger ones at a half or a
+// quarter, where a readable clock's digits are still tall enough.
+constexpr int kFullSearchSidePx = 1400;
+
+int DetectionReduction(cv::Size size)
+{
+    const int longer = std::max(size.width, size.height);
+    if (longer <= kFullSearchSidePx) return 1;
+    return longer <= 2 * kFullSearchSidePx ? 2 : 4;
+}
+
+TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain, float reduction)
+{
+    std::vector<int> heights;
+    for (const Blob& blob : chain) heights.push_back(blob.box.height);
+    std::nth_element(heights.begin(), heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2), heights.end());
+    const float digitHeight = static_cast<float>(heights[heights.size() / 2]);
+
+    std::array<cv::Point2f, 4> quad = DigitQuad(chain, digitHeight);
+    for (cv::Point2f& corner : quad) corner *= reduction;
+    const float quadWidth = 0.5f * (Distance(quad[0], quad[1]) + Distance(quad[3], quad[2]));
+    const float quadHeight = 0.5f * (Distance(quad[0], quad[3]) + Distance(quad[1], quad[2]));
+    const float inkWidth = kDigitHeightPx * quadWidth / quadHeight;
+    // Room beside the ink for the first and last cells' side bearings.
+    const float margin = kStripSidePx;
+    const float top = kStripMarginPx;
+    const std::array<cv::Point2f, 4> stripQuad{cv::Point2f(margin, top), cv::Point2f(margin + inkWidth, top),
+                                               cv::Point2f(margin + inkWidth, top + kDigitHeightPx),
+                                               cv::Point2f(margin, top + kDigitHeightPx)};
+    TextLine line;
+    const cv::Mat toStrip = cv::getPerspectiveTransform(quad.data(), stripQuad.data());
+    line.stripToImage = cv::Matx33d(cv::Mat(toStrip.inv()));
+    const cv::Size stripSize(static_cast<int>(std::ceil(inkWidth + 2 * margin)), kDigitHeightPx + 2 * kStripMarginPx);
+    cv::warpPerspective(inkScore, line.strip, toStrip, stripSize, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+    line.digitHeightImagePx = quadHeight;
+    FitCells(line, margin, margin + inkWidth);
+    return line;
+}
+
+}  // namespace
+
+cv::Mat InkScore(const cv::Mat& bgr)
+{
+    CV_Assert(bgr.type() == CV_8UC3);
+    cv::Mat score(bgr.size(), CV_8U);
+    for (int row = 0; row < bgr.rows; ++row) {
+        const std::uint8_t* pixel = bgr.ptr<std::uint8_t>(row);
+        std::uint8_t* out = score.ptr<std::uint8_t>(row);
+        int column = 0;
+#if CV_SIMD
+        // Every frame of a video passes through here: sixteen pixels a step.
+        for (; column + cv::v_uint8::nlanes <= bgr.cols; column += cv::v_uint8::nlanes) {
+            cv::v_uint8 blue, green, red;
+            cv::v_load_deinterleave(pixel + 3 * column, blue, green, red);
+            cv::v_store(out + column, cv::v_min(blue, green) - red);  // saturating
+        }
+#endif
+        for (; column < bgr.cols; ++column) {
+            const int cyan = std::min(pixel[3 * column], pixel[3 * column + 1]) - pixel[3 * column + 2];
+            out[column] = static_cast<std::uint8_t>(std::max(cyan, 0));
+        }
+    }
+    return score;
+}
+
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
+{
+    // Lines are found in a reduced copy (most of the time goes into labelling
+    // its blobs) and straightened from the full picture.
+    const int reduction = DetectionReduction(inkScore.size());
+    cv::Mat reduced = inkScore;
+    if (reduction > 1) cv::resize(inkScore, reduced, inkScore.size() / reduction, 0, 0, cv::INTER_AREA);
+    cv::Mat mask;
+    const double otsu = cv::threshold(reduced, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::threshold(reduced, mask, std::max(kMinInkThreshold, 0.6 * otsu), 255, cv::THRESH_BINARY);
+
+    std::vector<Blob> blobs = DigitSizedBlobs(mask, reduced.rows / 3);
+    std::sort(blobs.begin(), blobs.end(), [](const Blob& a, const Blob& b) { return a.box.x < b.box.x; });
+    std::vector<std::vector<Blob>> chains = ChainBlobs(blobs);
+    SplitOverlongChains(chains);
+
+    std::vector<TextLine> lines;
+    for (const std::vector<Blob>& chain : chains) {
+        lines.push_back(StraightenChain(inkScore, chain, static_cast<float>(reduction)));
+    }
+    return lines;
+}
+
+cv::Rect CellRect(const TextLine& line, int index)
+{
+    const int left = static_cast<int>(std::lround(line.cellEdgesX[static_cast<std::size_t>(index)]));
+    const int right = static_cast<int>(std::lround(line.cellEdgesX[static_cast<std::size_t>(index) + 1]));
+    const cv::Rect cell(left, 0, std::max(1, right - left), line.strip.rows);
+    return cell & cv::Rect(0, 0, line.strip.cols, line.strip.rows);
+}
+
+cv::Point2f StripToImage(const TextLine& line, cv::Point2f stripPoint)
+{
+    const cv::Vec3d mapped = line.stripToImage * cv::Vec3d(stripPoint.x, stripPoint.y, 1.0);
+    return {static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2])};
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+// A clock line is 19 monospace cells: nine digits, a space, then mm:ss.mmm.
+constexpr int kLineCells = 19;
+constexpr std::array<int, 16> kDigitCells{0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 13, 14, 16, 17, 18};
+constexpr int kSpaceCell = 9;
+
+// How bright the clock's cyan ink is at each pixel: min(green, blue) - red.
+// Every background the clock draws (and white, grey, black rooms) scores
+// zero or less, and the ink (15, 255, 255) scores 240.
+cv::Mat InkScore(const cv::Mat& bgr);
+
+// One line of clock text, straightened: `strip` is the ink score resampled so
+// the digits stand kDigitHeightPx tall on a level baseline; cell i spans
+// cellEdgesX[i] to cellEdgesX[i + 1] (strip pixels). Perspective left in the
+// strip makes the cells narrow gradually along the line.
+struct TextLine {
+    cv::Mat strip;  // CV_8U
+    std::array<float, kLineCells + 1> cellEdgesX{};
+    cv::Matx33d stripToImage;  // maps strip pixels back to the picture
+    float digitHeightImagePx = 0.0f;
+};
+
+constexpr int kDigitHeightPx = 40;
+constexpr int kStripMarginPx = 8;   // above and below the digits
+constexpr int kStripSidePx = 20;    // left and right of the ink
+
+// Every clock line in the ink score of a picture, in no particular order.
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore);
+
+// The strip rectangle of cell `index` (clipped to the strip).
+cv::Rect CellRect(const TextLine& line, int index);
+
+cv::Point2f StripToImage(const TextLine& line, cv::Point2f stripPoint);
