@@ -52,7 +52,7 @@ std::vector<ClockLine> LinesEndingAt(const ClockTimeline& timeline, std::int64_t
 std::string WallText(std::uint32_t wallMs)
 {
     const LocalTime time = ToLocalTime(wallMs);
-    char text[16];
+    char text[24];
     std::snprintf(text, sizeof text, "%02u:%02u.%03u", unsigned{time.minute}, unsigned{time.second},
                   unsigned{time.millisecond});
     return text;
