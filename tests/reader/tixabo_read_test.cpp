@@ -1,4 +1,5 @@
-// Runs the built tixabo-read on inputs it must refuse, one by one and together.
+// Runs the built tixabo-read on inputs it must refuse, one by one and together,
+// and on pictures and a video of a clock and its late copy.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -16,6 +17,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "clock_pictures.h"
+#include "reader/clock_reading.h"
 #include "reader/exit_codes.h"
 
 namespace {
@@ -35,13 +38,35 @@ std::string ContentOf(const fs::path& path)
     return {std::istreambuf_iterator<char>(file), {}};
 }
 
-void WriteVideo(const fs::path& path, int frameCount)
+void WriteVideo(const fs::path& path, const std::vector<cv::Mat>& frames, double framesPerSecond)
 {
-    cv::VideoWriter writer(path.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10.0, {160, 120});
+    cv::VideoWriter writer(path.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), framesPerSecond,
+                           frames.front().size());
     ASSERT_TRUE(writer.isOpened());
-    for (int i = 0; i < frameCount; ++i) {
-        writer.write(cv::Mat(120, 160, CV_8UC3, cv::Scalar(i * 8, 90, 200 - i * 4)));
-    }
+    for (const cv::Mat& frame : frames) writer.write(frame);
+}
+
+// The source's clock window on the right, its copy lagUs behind on the left.
+cv::Mat TwoClocks(const ClockTimeline& timeline, std::int64_t sourceElapsedUs, std::int64_t lagUs)
+{
+    ClockFrame source;
+    source.lines = LinesEndingAt(timeline, sourceElapsedUs, 16'667, 6);
+    ClockFrame copy = source;
+    copy.lines = LinesEndingAt(timeline, sourceElapsedUs - lagUs, 16'667, 6);
+    cv::Mat picture;
+    cv::hconcat(RenderClockFrame(copy), RenderClockFrame(source), picture);
+    return picture;
+}
+
+// A video of two clocks, 100 ms a frame: the source has passed the micros wrap
+// and its copy not yet in frame 1; the same for the hour in frame 2.
+constexpr ClockTimeline kNearWraps{(kMaxMicros + 1 - 90'000) * 10, 3'599'820'000};
+constexpr int kClockVideoFrames = 3;
+constexpr double kClockVideoFps = 10;
+
+std::int64_t VideoLagUs(int frame)
+{
+    return 44'444 + frame * 4'321;
 }
 
 class TixaboRead : public ::testing::Test {
@@ -54,9 +79,20 @@ protected:
         fs::copy_file(folder_ / "blank.png", folder_ / "shots" / "blank.png");
         std::ofstream(folder_ / "notes.png") << "not a picture at all\n";
         fs::copy_file(folder_ / "notes.png", folder_ / "shots" / "notes.txt");
-        WriteVideo(folder_ / "whole.avi", 30);
+        std::vector<cv::Mat> plainFrames;
+        for (int i = 0; i < 30; ++i) plainFrames.emplace_back(120, 160, CV_8UC3, cv::Scalar(i * 8, 90, 200 - i * 4));
+        WriteVideo(folder_ / "whole.avi", plainFrames, 10);
         const std::string video = ContentOf(folder_ / "whole.avi");
         std::ofstream(folder_ / "truncated.avi", std::ios::binary) << video.substr(0, video.size() * 6 / 10);
+
+        std::vector<cv::Mat> clockFrames;
+        for (int frame = 0; frame < kClockVideoFrames; ++frame) {
+            clockFrames.push_back(TwoClocks(kNearWraps, std::int64_t{frame} * 100'000, VideoLagUs(frame)));
+        }
+        WriteVideo(folder_ / "clocks.avi", clockFrames, kClockVideoFps);
+        const cv::Mat& two = clockFrames.front();
+        ASSERT_TRUE(cv::imwrite((folder_ / "two.png").string(), two));
+        ASSERT_TRUE(cv::imwrite((folder_ / "one.png").string(), two.colRange(two.cols / 2, two.cols)));
     }
 
     static void TearDownTestSuite() { fs::remove_all(folder_); }
@@ -87,8 +123,8 @@ std::vector<std::pair<std::string, std::string>> LastReasons(const std::vector<J
     std::vector<std::pair<std::string, std::string>> reasons;
     for (const Json& row : rows) {
         if (row.contains("summary")) continue;
-        const std::string input = row["input"];
-        const std::string reason = row["reason"].is_null() ? "" : row["reason"];
+        const std::string input = row.at("input");
+        const std::string reason = row.at("reason").is_null() ? "" : row.at("reason");
         if (reasons.empty() || reasons.back().first != input) {
             reasons.emplace_back(input, reason);
         } else {
@@ -111,8 +147,8 @@ TEST_F(TixaboRead, RefusesBadInputsWithTheirOwnExitCodesAndReadsOnAfterThem)
         {"notes.png", kExitNotImageOrVideo, {{"notes.png", "not an image or video"}}},
         {"truncated.avi", kExitTruncatedVideo, {{"truncated.avi", "truncated video"}}},
         {"blank.png", kExitNoClock, {{"blank.png", "no clock"}}},
-        {"whole.avi", kExitNoClock, {{"whole.avi", "no clock"}}},
         {"shots", kExitNoClock, {{"shots/blank.png", "no clock"}}},
+        {"--plot no-such-folder/plot.png blank.png", kExitInternalError, {{"blank.png", "no clock"}}},
         {"blank.png truncated.avi notes.png missing.png",
          kExitUnreadableFile,
          {{"blank.png", "no clock"},
@@ -125,22 +161,54 @@ TEST_F(TixaboRead, RefusesBadInputsWithTheirOwnExitCodesAndReadsOnAfterThem)
         EXPECT_EQ(outcome.exitCode, c.exitCode) << c.arguments << "\n" << outcome.errors;
         EXPECT_EQ(LastReasons(outcome.rows), c.lastReasons) << c.arguments;
         for (const auto& [input, reason] : c.lastReasons) {
-            EXPECT_NE(outcome.errors.find(input + ": "), std::string::npos) << outcome.errors;
+            EXPECT_EQ(outcome.errors.find(input + ": ") != std::string::npos, !reason.empty()) << outcome.errors;
         }
         ASSERT_FALSE(outcome.rows.empty()) << c.arguments;
         const Json& summary = outcome.rows.back();
-        EXPECT_EQ(summary["summary"], true) << c.arguments;
-        EXPECT_EQ(summary["read"].get<std::size_t>() + summary["rejected"].get<std::size_t>(), outcome.rows.size() - 1)
+        EXPECT_EQ(summary.at("summary"), true) << c.arguments;
+        EXPECT_EQ(summary.at("read").get<std::size_t>() + summary.at("rejected").get<std::size_t>(), outcome.rows.size() - 1)
             << c.arguments;
     }
 }
 
-TEST_F(TixaboRead, ReadsEveryFrameOfAWholeVideo)
+TEST_F(TixaboRead, ReadsEveryFrameOfAWholeVideoAndPlotsThem)
 {
-    const Outcome outcome = Run("whole.avi");
+    const Outcome outcome = Run("--plot plot.png whole.avi");
+    EXPECT_EQ(outcome.exitCode, kExitNoClock);
+    EXPECT_EQ(cv::imread((folder_ / "plot.png").string()).size(), cv::Size(1200, 900));
     ASSERT_EQ(outcome.rows.size(), 31u);
-    EXPECT_EQ(outcome.rows[29]["frame"], 29);
-    EXPECT_NEAR(outcome.rows[29]["time_s"].get<double>(), 2.9, 1e-6);
+    EXPECT_EQ(outcome.rows[29].at("frame"), 29);
+    EXPECT_NEAR(outcome.rows[29].at("time_s").get<double>(), 2.9, 1e-6);
+}
+
+TEST_F(TixaboRead, MeasuresTheCopyBehindTheSourceAndNotALoneClock)
+{
+    const Outcome outcome = Run("two.png one.png");
+    EXPECT_EQ(outcome.exitCode, kExitOneClock) << outcome.errors;
+    ASSERT_EQ(outcome.rows.size(), 3u);
+    const Json& two = outcome.rows[0];
+    EXPECT_EQ(two.at("latency_us"), VideoLagUs(0));
+    EXPECT_EQ(two.at("clocks").at(0).at("micros"), LineAt(kNearWraps, -VideoLagUs(0)).micros);
+    EXPECT_EQ(two.at("clocks").at(1).at("wall"), WallText(LineAt(kNearWraps, 0).wallMs));
+    EXPECT_EQ(two.at("clocks").at(1).at("reference"), true);
+    EXPECT_EQ(outcome.rows[1].at("reason"), "one clock");
+    EXPECT_EQ(outcome.rows[1].at("clocks").size(), 1u);
+    EXPECT_EQ(outcome.rows[2].at("latency_us").at("median"), VideoLagUs(0));
+    EXPECT_NE(outcome.errors.find("one.png: "), std::string::npos) << outcome.errors;
+}
+
+TEST_F(TixaboRead, ReadsEachVideoFrameAcrossBothWraps)
+{
+    // The leftmost clock, the copy, as the reference: the source is ahead of it.
+    const Outcome outcome = Run("--reference 1 clocks.avi");
+    EXPECT_EQ(outcome.exitCode, kExitFine) << outcome.errors;
+    ASSERT_EQ(outcome.rows.size(), kClockVideoFrames + 1u);
+    for (int frame = 0; frame < kClockVideoFrames; ++frame) {
+        const Json& row = outcome.rows[static_cast<std::size_t>(frame)];
+        EXPECT_EQ(row.at("latency_us"), -VideoLagUs(frame)) << row.dump();
+        EXPECT_NEAR(row.at("time_s").get<double>(), frame / kClockVideoFps, 1e-6);
+    }
+    EXPECT_EQ(outcome.rows.back().at("read"), kClockVideoFrames);
 }
 
 TEST_F(TixaboRead, UsageErrorsExitWithTwo)
@@ -148,24 +216,6 @@ TEST_F(TixaboRead, UsageErrorsExitWithTwo)
     for (const char* arguments : {"", "--reference sideways blank.png", "--csv blank.png", "--no-such-option blank.png"}) {
         EXPECT_EQ(Run(arguments).exitCode, kExitUsage) << arguments;  // --json and --csv together included
     }
-}
-
-TEST_F(TixaboRead, DrawsThePlot)
-{
-    EXPECT_EQ(Run("--plot plot.png whole.avi").exitCode, kExitNoClock);
-    EXPECT_EQ(cv::imread((folder_ / "plot.png").string()).size(), cv::Size(1200, 900));
-    EXPECT_EQ(Run("--plot no-such-folder/plot.png blank.png").exitCode, kExitInternalError);
-}
-
-TEST(ExitCode, PerInputAndTheMostSeriousOfSeveral)
-{
-    EXPECT_EQ(InputExitCode({std::nullopt, 2}), kExitFine);
-    EXPECT_EQ(InputExitCode({std::nullopt, 1}), kExitOneClock);
-    EXPECT_EQ(InputExitCode({std::nullopt, 0}), kExitNoClock);
-    EXPECT_EQ(InputExitCode({Rejection::TruncatedVideo, 2}), kExitTruncatedVideo);
-    EXPECT_EQ(MoreSeriousExitCode(kExitFine, kExitOneClock), kExitOneClock);
-    EXPECT_EQ(MoreSeriousExitCode(kExitNoClock, kExitFine), kExitNoClock);
-    EXPECT_EQ(MoreSeriousExitCode(kExitOneClock, kExitUnreadableFile), kExitUnreadableFile);
 }
 
 }  // namespace
