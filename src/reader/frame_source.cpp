@@ -1,0 +1,120 @@
+#include "reader/frame_source.h"
+
+#include <cmath>
+#include <opencv2/imgcodecs.hpp>
+
+#include "reader/clock_reading.h"
+#include "reader/media_input.h"
+
+namespace {
+
+// Videos shorter than this finish before a progress bar would help.
+constexpr double kProgressMinimumS = 5.0;
+
+// Some containers only estimate their frame count from the duration, so a
+// video counts as cut short when more than a frame and 1% of it are missing.
+bool EndsEarly(std::size_t framesRead, std::size_t framesDeclared)
+{
+    return framesRead == 0 || framesRead + 1 + framesDeclared / 100 < framesDeclared;
+}
+
+std::size_t DeclaredFrameCount(const cv::VideoCapture& video)
+{
+    const double count = video.get(cv::CAP_PROP_FRAME_COUNT);
+    return count > 0 ? static_cast<std::size_t>(std::llround(count)) : 0;
+}
+
+std::size_t ProgressTotal(const cv::VideoCapture& video, std::size_t framesDeclared)
+{
+    const double framesPerSecond = video.get(cv::CAP_PROP_FPS);
+    const bool longVideo = framesPerSecond > 0 && static_cast<double>(framesDeclared) / framesPerSecond > kProgressMinimumS;
+    return longVideo ? framesDeclared : 0;
+}
+
+}  // namespace
+
+FrameSource::FrameSource(std::vector<std::filesystem::path> inputs) : inputs_(std::move(inputs)) {}
+
+std::optional<FrameTask> FrameSource::Next()
+{
+    for (;;) {
+        if (video_.isOpened()) {
+            if (std::optional<FrameTask> task = NextVideoFrame()) return task;
+            continue;
+        }
+        if (nextInput_ == inputs_.size()) return std::nullopt;
+        if (std::optional<FrameTask> task = StartInput(nextInput_++)) return task;
+    }
+}
+
+std::optional<FrameTask> FrameSource::StartInput(std::size_t inputIndex)
+{
+    const std::filesystem::path& path = inputs_[inputIndex];
+    const std::optional<MediaKind> kind = SniffMediaKind(path);
+    if (!kind) {
+        std::error_code error;
+        return Trouble(inputIndex, 0, Rejection::UnreadableFile,
+                       std::filesystem::exists(path, error) ? "cannot read the file" : "no such file");
+    }
+    if (*kind == MediaKind::Other) return Trouble(inputIndex, 0, Rejection::NotImageOrVideo, "not an image or video");
+    if (*kind == MediaKind::Image) {
+        FrameTask task = Task(inputIndex, 0);
+        task.imageFile = path;
+        return task;
+    }
+    if (!video_.open(path.string(), cv::CAP_FFMPEG)) {
+        return Trouble(inputIndex, 0, Rejection::TruncatedVideo, "the video cannot be opened: cut short or damaged");
+    }
+    videoInput_ = inputIndex;
+    videoFramesRead_ = 0;
+    videoFramesDeclared_ = DeclaredFrameCount(video_);
+    videoProgressTotal_ = ProgressTotal(video_, videoFramesDeclared_);
+    return std::nullopt;
+}
+
+std::optional<FrameTask> FrameSource::NextVideoFrame()
+{
+    FrameTask task = Task(videoInput_, videoFramesRead_);
+    if (video_.read(task.videoFrame)) {
+        task.judged.row.frameTimeS = video_.get(cv::CAP_PROP_POS_MSEC) / 1000.0;
+        task.judged.progressTotal = videoProgressTotal_;
+        ++videoFramesRead_;
+        return task;
+    }
+    video_.release();
+    if (!EndsEarly(videoFramesRead_, videoFramesDeclared_)) return std::nullopt;
+    return Trouble(videoInput_, videoFramesRead_, Rejection::TruncatedVideo,
+                   "the video ends after " + std::to_string(videoFramesRead_) + " of " +
+                       std::to_string(videoFramesDeclared_) + " frames");
+}
+
+FrameTask FrameSource::Task(std::size_t inputIndex, std::size_t frame) const
+{
+    FrameTask task;
+    task.judged.inputIndex = inputIndex;
+    task.judged.row.input = inputs_[inputIndex].string();
+    task.judged.row.frame = frame;
+    return task;
+}
+
+FrameTask FrameSource::Trouble(std::size_t inputIndex, std::size_t frame, Rejection rejection, std::string message) const
+{
+    FrameTask task = Task(inputIndex, frame);
+    task.judged.row.verdict = RejectedInput(rejection);
+    task.judged.problemMessage = std::move(message);
+    return task;
+}
+
+JudgedFrame JudgeTask(FrameTask task, const VerdictOptions& options)
+{
+    JudgedFrame judged = std::move(task.judged);
+    if (judged.row.verdict.rejection) return judged;
+    const cv::Mat picture = task.imageFile.empty() ? task.videoFrame : cv::imread(task.imageFile.string(), cv::IMREAD_COLOR);
+    if (picture.empty()) {
+        judged.row.verdict = RejectedInput(Rejection::UnreadableFile);
+        judged.problemMessage = "the image cannot be decoded";
+        return judged;
+    }
+    judged.row.verdict = JudgeFrame(ReadClocks(picture), options);
+    return judged;
+}

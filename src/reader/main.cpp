@@ -1,0 +1,125 @@
+// tixabo-read: finds the Tixabo clocks in photos, screenshots and videos,
+// reads them and reports the latency between them.
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "reader/exit_codes.h"
+#include "reader/latency_plot.h"
+#include "reader/media_input.h"
+#include "reader/progress_bar.h"
+#include "reader/session.h"
+
+namespace {
+
+constexpr const char* kExitCodeHelp =
+    "Exit codes (with several troubles, the smallest nonzero one):\n"
+    "  0 every input read, each with two or more clocks somewhere\n"
+    "  1 internal error, or the plot could not be written\n"
+    "  2 usage error\n"
+    "  3 an input is missing or unreadable\n"
+    "  4 an input is not an image or video (judged by its content)\n"
+    "  5 a video is truncated (fewer frames than it declares, or cannot be opened)\n"
+    "  6 an input shows no clock at all\n"
+    "  7 an input shows only one clock\n";
+
+struct CommandLine {
+    std::vector<std::string> inputs;
+    bool csv = false;
+    bool json = false;
+    std::string reference = "newest";
+    std::int64_t toleranceMs = 2;
+    std::string plotPath;
+    std::size_t threadCount = std::max(1u, std::thread::hardware_concurrency());
+    bool noProgress = false;
+};
+
+void DescribeOptions(CLI::App& app, CommandLine& line)
+{
+    app.add_option("inputs", line.inputs, "Images (PNG, JPEG, ...), videos (MP4, MKV, MOV, AVI) or folders of them")
+        ->required();
+    CLI::Option* csv = app.add_flag("--csv", line.csv, "Write CSV rows instead of the table (summary on stderr)");
+    CLI::Option* json = app.add_flag("--json", line.json, "Write JSON Lines: one object per picture, then a summary");
+    csv->excludes(json);
+    app.add_option("-r,--reference", line.reference,
+                   "The clock the others are measured against: newest (the source, the default), left, right, "
+                   "top, bottom, or N for the Nth from the left")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                return ParseReferenceChoice(text) ? std::string() : "expected newest, left, right, top, bottom or N";
+            },
+            "REFERENCE"));
+    app.add_option("-t,--tolerance-ms", line.toleranceMs,
+                   "How far the wall-clock difference may stray from the microsecond one, beyond the 1 ms of "
+                   "millisecond truncation (default 2)")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--plot", line.plotPath, "Also draw latency over time and its histogram into this PNG");
+    app.add_option("-j,--threads", line.threadCount, "Threads reading pictures (default: one per core)")
+        ->check(CLI::Range(1, 256));
+    app.add_flag("--no-progress", line.noProgress, "No progress bar for long videos");
+    app.footer(kExitCodeHelp);
+}
+
+ReportFormat FormatOf(const CommandLine& line)
+{
+    return line.csv ? ReportFormat::Csv : line.json ? ReportFormat::JsonLines : ReportFormat::Table;
+}
+
+std::size_t LongestName(const std::vector<std::filesystem::path>& inputs)
+{
+    std::size_t longest = 5;  // "input"
+    for (const std::filesystem::path& input : inputs) {
+        longest = std::max(longest, input.string().size());
+    }
+    return longest;
+}
+
+int Read(const CommandLine& line)
+{
+    const std::vector<std::filesystem::path> inputs = ExpandInputs(line.inputs);
+    if (inputs.empty()) {
+        std::cerr << "tixabo-read: no image or video to read\n";
+        return kExitUnreadableFile;
+    }
+    SessionOptions options;
+    options.verdict = {*ParseReferenceChoice(line.reference), line.toleranceMs};
+    options.style = {FormatOf(line), LongestName(inputs)};
+    options.workerCount = line.threadCount;
+    options.showProgress = !line.noProgress && StderrIsTerminal();
+    SessionOutcome outcome = ReadInputs(inputs, options, std::cout, std::cerr);
+
+    const Summary summary = Summarize(outcome.samples);
+    WriteReportSummary(options.style.format == ReportFormat::Csv ? std::cerr : std::cout, options.style.format,
+                       summary);
+    if (!line.plotPath.empty() && !WriteLatencyPlot(line.plotPath, outcome.samples, summary)) {
+        std::cerr << "tixabo-read: " << line.plotPath << ": cannot write the plot\n";
+        outcome.exitCode = MoreSeriousExitCode(outcome.exitCode, kExitInternalError);
+    }
+    return outcome.exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // FFmpeg's own complaints about a damaged video add nothing to ours (AV_LOG_QUIET).
+    setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    CLI::App app("Reads the Tixabo clocks in photos, screenshots and videos of two screens (a source and its copy) "
+                 "and reports the latency between them.",
+                 "tixabo-read");
+    CommandLine line;
+    DescribeOptions(app, line);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitFine : kExitUsage;
+    }
+    try {
+        return Read(line);
+    } catch (const std::exception& error) {
+        std::cerr << "tixabo-read: internal error: " << error.what() << '\n';
+        return kExitInternalError;
+    }
+}
