@@ -21,6 +21,8 @@ constexpr float kGhostExcess = 0.25f;
 constexpr std::size_t kCounterDigits = 9;
 constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
 constexpr int kColonCell = 12;
+// Lines of one multi-line window with up to two missed between them.
+constexpr int kMaxMissedSteps = 3;
 // Two lines of one window are this far apart at most (400 units).
 constexpr float kJumpDigitHeights = 7.0f;
 // A window's ruler between two lines puts at least this share of ink this
@@ -150,10 +152,15 @@ bool SameClock(const FoundLine& upper, const FoundLine& lower)
            lower.centre.y - upper.centre.y < 2.2f * height;
 }
 
+std::uint32_t MicrosAhead(const LineReading& later, const LineReading& earlier)
+{
+    return (later.micros + (kMaxMicros + 1) - earlier.micros) % (kMaxMicros + 1);
+}
+
 // Whether `later` was drawn after `earlier`, the counter taken as circular.
 bool DrawnAfter(const LineReading& later, const LineReading& earlier)
 {
-    const std::uint32_t ahead = (later.micros + (kMaxMicros + 1) - earlier.micros) % (kMaxMicros + 1);
+    const std::uint32_t ahead = MicrosAhead(later, earlier);
     return ahead != 0 && ahead < (kMaxMicros + 1) / 2;
 }
 
@@ -180,6 +187,30 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     return clock;
 }
 
+// Whether `lower` continues the roll of lines of `upper` in one window with
+// a line or two missed between them: level, of one size, and a whole number
+// of line steps further down and periods later than the stack's own steps.
+// Two windows one above the other match both only by chance.
+bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
+{
+    const std::vector<FoundLine>& rolled = upper.size() >= 2 ? upper : lower;
+    if (rolled.size() < 2) return false;
+    const FoundLine& above = upper.back();
+    const FoundLine& below = lower.front();
+    const float height = std::max(above.height, below.height);
+    if (std::min(above.height, below.height) < 0.8f * height) return false;
+    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
+    if (overlap < 0.6f * std::min(above.right - above.left, below.right - below.left)) return false;
+
+    const float stepPx = rolled[1].centre.y - rolled[0].centre.y;
+    const double periodUs = MicrosAhead(rolled[1].reading, rolled[0].reading);
+    const float steps = (below.centre.y - above.centre.y) / stepPx;
+    const int missed = static_cast<int>(std::lround(steps));
+    if (missed < 2 || missed > kMaxMissedSteps || std::abs(steps - static_cast<float>(missed)) > 0.2f) return false;
+    const double aheadUs = MicrosAhead(below.reading, above.reading);
+    return periodUs > 0 && std::abs(aheadUs - missed * periodUs) < 0.25 * periodUs;
+}
+
 // Single-line mode moves its line 100 units up each frame and back down
 // 400 from the top. An exposure across that jump shows two lines of one
 // window far apart with nothing between them, where two windows one above
@@ -187,14 +218,16 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
 bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const FoundLine& lower)
 {
     const float height = std::max(upper.height, lower.height);
-    if (lower.centre.y - upper.centre.y > kJumpDigitHeights * height) return false;
+    const float drop = lower.centre.y - upper.centre.y;
+    if (drop < 2.0f * height || drop > kJumpDigitHeights * height) return false;
     if (std::min(upper.height, lower.height) < 0.8f * height) return false;
+    const float overlap = std::min(upper.right, lower.right) - std::max(upper.left, lower.left);
+    if (overlap < 0.6f * std::min(upper.right - upper.left, lower.right - lower.left)) return false;
     const cv::Rect between(cv::Point(static_cast<int>(std::max(upper.left, lower.left)),
                                      static_cast<int>(upper.centre.y + 0.7f * height)),
                            cv::Point(static_cast<int>(std::min(upper.right, lower.right)),
                                      static_cast<int>(lower.centre.y - 0.7f * height)));
     const cv::Rect inside = between & cv::Rect(0, 0, inkScore.cols, inkScore.rows);
-    if (inside.width < 0.6f * std::min(upper.right - upper.left, lower.right - lower.left)) return false;
     cv::Mat ink;
     cv::threshold(inkScore(inside), ink, kRulerMinInk * std::min(upper.inkLevel, lower.inkLevel), 255,
                   cv::THRESH_BINARY);
@@ -225,6 +258,15 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         }
     }
 
+    // A line missed in the middle of a multi-line window splits it in two.
+    for (std::size_t upper = 0; upper < stacks.size(); ++upper) {
+        for (std::size_t lower = 0; lower < stacks.size(); ++lower) {
+            if (upper == lower || stacks[upper].empty() || stacks[lower].empty()) continue;
+            if (!RollsOn(stacks[upper], stacks[lower])) continue;
+            stacks[upper].insert(stacks[upper].end(), stacks[lower].begin(), stacks[lower].end());
+            stacks[lower].clear();
+        }
+    }
     // Single lines of one window far apart are one blended clock.
     std::vector<bool> apart(stacks.size(), false);
     for (std::size_t upper = 0; upper < stacks.size(); ++upper) {

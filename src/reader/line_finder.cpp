@@ -10,7 +10,7 @@
 namespace {
 
 // Ink dimmer than this is noise or the glow of a background.
-constexpr double kMinInkThreshold = 40.0;
+constexpr double kMinInkThreshold = 30.0;
 // Digits smaller than this are not worth reading.
 constexpr int kMinDigitHeightPx = 9;
 // A full line has 16 digit-sized blobs; fewer than this is a fragment.
@@ -20,6 +20,9 @@ constexpr std::size_t kMaxLineBlobs = 18;
 // Ink extent of a line in cells: 19 cells less the side bearings of the
 // first and last digit (about 7 % of a cell each in monospace fonts).
 constexpr float kInkExtentCells = 18.85f;
+// A row of the strip holding this share of the fullest row's ink is part of
+// the digits (the colon's and point's rows hold less).
+constexpr double kDigitRowInkShare = 0.2;
 
 struct Blob {
     cv::Rect box;
@@ -251,18 +254,24 @@ std::vector<InkCentre> DigitInkCentres(const cv::Mat& strip)
     return centres;
 }
 
+struct PlacedCentre {
+    double x;
+    int cell;
+};
+
+bool IsDigitCell(int cell)
+{
+    return std::find(kDigitCells.begin(), kDigitCells.end(), cell) != kDigitCells.end();
+}
+
 // Least squares over the digits' ink centres, each centred in its cell:
 // x (1 + shrink m) = origin + pitch m for cell middles m, linear in the three
 // unknowns. Fewer than eight digits fit origin and pitch only.
-bool FitCellModel(const std::vector<InkCentre>& centres, CellModel& model)
+bool SolveCellModel(const std::vector<PlacedCentre>& placed, double startPitch, CellModel& model)
 {
     cv::Mat rows, targets;
-    const double startPitch = model.pitch;
-    for (const InkCentre& centre : centres) {
-        if (centre.width > 1.2 * startPitch) continue;  // merged neighbours
-        const int cell = model.CellAt(centre.x);
-        if (cell < 0 || cell == kSpaceCell || cell == 12 || cell == 15) continue;
-        const double middle = cell + 0.5;
+    for (const PlacedCentre& centre : placed) {
+        const double middle = centre.cell + 0.5;
         rows.push_back(cv::Mat(cv::Matx13d(1.0, middle, -middle * centre.x)).reshape(1, 1));
         targets.push_back(centre.x);
     }
@@ -279,6 +288,51 @@ bool FitCellModel(const std::vector<InkCentre>& centres, CellModel& model)
     return true;
 }
 
+std::vector<PlacedCentre> PlaceByModel(const std::vector<InkCentre>& centres, const CellModel& model)
+{
+    std::vector<PlacedCentre> placed;
+    for (const InkCentre& centre : centres) {
+        const int cell = model.CellAt(centre.x);
+        if (IsDigitCell(cell)) placed.push_back({centre.x, cell});
+    }
+    return placed;
+}
+
+// Places the digits by their spacing alone: walking along the line, each
+// step is a whole number of cells at the pitch of the step before; then the
+// whole walk is shifted to where the most digits land in digit cells. A
+// digit lost at either end (run into a ruler tick, say) shifts nothing else.
+std::vector<PlacedCentre> PlaceByPattern(const std::vector<InkCentre>& centres, double startPitch, int guessFirstCell)
+{
+    std::vector<PlacedCentre> walk;
+    double pitch = startPitch;
+    for (const InkCentre& centre : centres) {
+        if (walk.empty()) {
+            walk.push_back({centre.x, 0});
+            continue;
+        }
+        const double step = (centre.x - walk.back().x) / pitch;
+        const int cells = static_cast<int>(std::lround(step));
+        if (cells < 1 || std::abs(step - cells) > 0.3) continue;
+        if (cells == 1) pitch = centre.x - walk.back().x;
+        walk.push_back({centre.x, walk.back().cell + cells});
+    }
+    int bestShift = 0, bestCount = -1;
+    for (int shift = -3; shift <= kLineCells; ++shift) {
+        int count = 0;
+        for (const PlacedCentre& centre : walk) count += IsDigitCell(centre.cell + shift) ? 1 : 0;
+        if (count > bestCount || (count == bestCount && std::abs(shift - guessFirstCell) < std::abs(bestShift - guessFirstCell))) {
+            bestCount = count;
+            bestShift = shift;
+        }
+    }
+    std::vector<PlacedCentre> placed;
+    for (const PlacedCentre& centre : walk) {
+        if (IsDigitCell(centre.cell + bestShift)) placed.push_back({centre.x, centre.cell + bestShift});
+    }
+    return placed;
+}
+
 // Finds the cells from the digits' ink centres in the strip, starting from
 // the ink's extent.
 void FitCells(TextLine& line, float inkLeft, float inkRight)
@@ -286,10 +340,19 @@ void FitCells(TextLine& line, float inkLeft, float inkRight)
     CellModel model;
     model.pitch = (inkRight - inkLeft) / kInkExtentCells;
     model.origin = inkLeft - 0.5 * (kLineCells - kInkExtentCells) * model.pitch;
-    const std::vector<InkCentre> centres = DigitInkCentres(line.strip);
-    for (int pass = 0; pass < 3 && FitCellModel(centres, model); ++pass) {
+    const double startPitch = model.pitch;
+    std::vector<InkCentre> centres = DigitInkCentres(line.strip);
+    std::erase_if(centres, [&](const InkCentre& centre) { return centre.width > 1.2 * startPitch; });  // merged
+    std::sort(centres.begin(), centres.end(), [](const InkCentre& a, const InkCentre& b) { return a.x < b.x; });
+    if (!centres.empty()) {
+        const int guessFirstCell = model.CellAt(centres.front().x);
+        SolveCellModel(PlaceByPattern(centres, startPitch, guessFirstCell), startPitch, model);
     }
-    for (int edge = 0; edge <= kLineCells; ++edge) line.cellEdgesX[static_cast<std::size_t>(edge)] = static_cast<float>(model.EdgeX(edge));
+    for (int pass = 0; pass < 2 && SolveCellModel(PlaceByModel(centres, model), startPitch, model); ++pass) {
+    }
+    for (int edge = 0; edge <= kLineCells; ++edge) {
+        line.cellEdgesX[static_cast<std::size_t>(edge)] = static_cast<float>(model.EdgeX(edge));
+    }
 }
 
 // Pictures up to this size are searched whole; larger ones at a half or a
@@ -303,6 +366,47 @@ int DetectionReduction(cv::Size size)
     return longer <= 2 * kFullSearchSidePx ? 2 : 4;
 }
 
+// Resamples the picture so quad (the digits' top left, top right, bottom
+// right, bottom left) becomes the strip's digit band.
+TextLine StraightenQuad(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
+{
+    const float quadWidth = 0.5f * (Distance(quad[0], quad[1]) + Distance(quad[3], quad[2]));
+    const float quadHeight = 0.5f * (Distance(quad[0], quad[3]) + Distance(quad[1], quad[2]));
+    const float inkWidth = kDigitHeightPx * quadWidth / quadHeight;
+    // Room beside the ink for the first and last cells' side bearings.
+    const float left = kStripSidePx, top = kStripMarginPx;
+    const std::array<cv::Point2f, 4> stripQuad{cv::Point2f(left, top), cv::Point2f(left + inkWidth, top),
+                                               cv::Point2f(left + inkWidth, top + kDigitHeightPx),
+                                               cv::Point2f(left, top + kDigitHeightPx)};
+    TextLine line;
+    const cv::Mat toStrip = cv::getPerspectiveTransform(quad.data(), stripQuad.data());
+    line.stripToImage = cv::Matx33d(cv::Mat(toStrip.inv()));
+    const cv::Size stripSize(static_cast<int>(std::ceil(inkWidth + 2 * left)), kDigitHeightPx + 2 * kStripMarginPx);
+    cv::warpPerspective(inkScore, line.strip, toStrip, stripSize, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+    line.digitHeightImagePx = quadHeight;
+    line.cellEdgesX.front() = left;
+    line.cellEdgesX.back() = left + inkWidth;
+    return line;
+}
+
+// The rows the digits span in a strip: those holding a fair share of the
+// fullest row's ink.
+std::pair<int, int> DigitRows(const cv::Mat& strip)
+{
+    cv::Mat mask, rowInk;
+    cv::threshold(strip, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    cv::reduce(mask, rowInk, 1, cv::REDUCE_SUM, CV_32S);
+    double fullest = 0;
+    cv::minMaxLoc(rowInk, nullptr, &fullest);
+    int first = -1, last = -1;
+    for (int row = 0; row < rowInk.rows; ++row) {
+        if (rowInk.at<int>(row) < kDigitRowInkShare * fullest) continue;
+        if (first < 0) first = row;
+        last = row;
+    }
+    return {first, last + 1};
+}
+
 TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain, float reduction)
 {
     std::vector<int> heights;
@@ -312,22 +416,17 @@ TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain
 
     std::array<cv::Point2f, 4> quad = DigitQuad(chain, digitHeight);
     for (cv::Point2f& corner : quad) corner *= reduction;
-    const float quadWidth = 0.5f * (Distance(quad[0], quad[1]) + Distance(quad[3], quad[2]));
-    const float quadHeight = 0.5f * (Distance(quad[0], quad[3]) + Distance(quad[1], quad[2]));
-    const float inkWidth = kDigitHeightPx * quadWidth / quadHeight;
-    // Room beside the ink for the first and last cells' side bearings.
-    const float margin = kStripSidePx;
-    const float top = kStripMarginPx;
-    const std::array<cv::Point2f, 4> stripQuad{cv::Point2f(margin, top), cv::Point2f(margin + inkWidth, top),
-                                               cv::Point2f(margin + inkWidth, top + kDigitHeightPx),
-                                               cv::Point2f(margin, top + kDigitHeightPx)};
-    TextLine line;
-    const cv::Mat toStrip = cv::getPerspectiveTransform(quad.data(), stripQuad.data());
-    line.stripToImage = cv::Matx33d(cv::Mat(toStrip.inv()));
-    const cv::Size stripSize(static_cast<int>(std::ceil(inkWidth + 2 * margin)), kDigitHeightPx + 2 * kStripMarginPx);
-    cv::warpPerspective(inkScore, line.strip, toStrip, stripSize, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
-    line.digitHeightImagePx = quadHeight;
-    FitCells(line, margin, margin + inkWidth);
+    TextLine line = StraightenQuad(inkScore, quad);
+    // Blobs from a reduced picture place the digits' top and bottom only
+    // roughly: a second pass fits them to the ink.
+    const auto [top, bottom] = DigitRows(line.strip);
+    if (bottom - top > kDigitHeightPx / 2 &&
+        (std::abs(top - kStripMarginPx) > 1 || std::abs(bottom - kStripMarginPx - kDigitHeightPx) > 1)) {
+        const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
+        const auto at = [&](float x, int y) { return StripToImage(line, {x, static_cast<float>(y)}); };
+        line = StraightenQuad(inkScore, {at(left, top), at(right, top), at(right, bottom), at(left, bottom)});
+    }
+    FitCells(line, line.cellEdgesX.front(), line.cellEdgesX.back());
     return line;
 }
 
@@ -363,7 +462,11 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
     // its blobs) and straightened from the full picture.
     const int reduction = DetectionReduction(inkScore.size());
     cv::Mat reduced = inkScore;
-    if (reduction > 1) cv::resize(inkScore, reduced, inkScore.size() / reduction, 0, 0, cv::INTER_AREA);
+    if (reduction > 1) {
+        // The brightest of each block, so thin strokes keep their ink.
+        cv::dilate(inkScore, reduced, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
+        cv::resize(reduced, reduced, inkScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
+    }
     cv::Mat mask;
     const double otsu = cv::threshold(reduced, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     cv::threshold(reduced, mask, std::max(kMinInkThreshold, 0.6 * otsu), 255, cv::THRESH_BINARY);

@@ -28,7 +28,7 @@ struct TextLine {
 
 constexpr int kDigitHeightPx = 40;
 constexpr int kStripMarginPx = 8;   // above and below the digits
-constexpr int kStripSidePx = 20;    // left and right of the ink
+constexpr int kStripSidePx = 60;    // left and right of the ink: room for two cells
 
 // Every clock line in the ink score of a picture, in no particular order.
 std::vector<TextLine> FindTextLines(const cv::Mat& inkScore);
