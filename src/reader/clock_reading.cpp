@@ -21,6 +21,12 @@ constexpr float kGhostExcess = 0.25f;
 constexpr std::size_t kCounterDigits = 9;
 constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
 constexpr int kColonCell = 12;
+constexpr std::size_t kMultiLineCount = 5;
+// A line below the lowest one read: this many digit shapes inked at least
+// this bright (as a share of the line's ink) one line step down.
+constexpr float kLineStepDigitHeights = 1.7f;
+constexpr double kUnreadLineInk = 0.4;
+constexpr int kUnreadLineDigits = 6;
 // Lines of one multi-line window with up to two missed between them.
 constexpr int kMaxMissedSteps = 3;
 // Two lines of one window are this far apart at most (400 units).
@@ -36,6 +42,8 @@ struct FoundLine {
     cv::Point2f centre;
     float left = 0, right = 0, height = 0;
     float inkLevel = 0;  // how bright the line's full-strength ink is
+    cv::Matx33d stripToImage;
+    float stripLeft = 0, stripRight = 0;  // the cells' ends in the strip
 };
 
 float Percentile(const cv::Mat& values, double fraction)
@@ -137,6 +145,9 @@ FoundLine ReadLine(const TextLine& line)
     found.right = std::max(reading.corners[1].x, reading.corners[2].x);
     found.height = line.digitHeightImagePx;
     found.inkLevel = InkLevel(line);
+    found.stripToImage = line.stripToImage;
+    found.stripLeft = left;
+    found.stripRight = right;
     return found;
 }
 
@@ -234,6 +245,56 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
     return cv::countNonZero(ink) < kRulerMinInkShare * inside.area();
 }
 
+// Lines of one window that were not all read can pass for windows of their
+// own: an unfinished stack with another just above or below it in the same
+// column (closer than two windows one above the other can be) is not sure.
+bool CrowdedColumn(const std::vector<std::vector<FoundLine>>& stacks, std::size_t index)
+{
+    const std::vector<FoundLine>& stack = stacks[index];
+    for (std::size_t other = 0; other < stacks.size(); ++other) {
+        if (other == index || stacks[other].empty()) continue;
+        if (stack.size() == kMultiLineCount && stacks[other].size() == kMultiLineCount) continue;
+        const bool otherBelow = stacks[other].front().centre.y > stack.back().centre.y;
+        const FoundLine& upper = otherBelow ? stack.back() : stacks[other].back();
+        const FoundLine& lower = otherBelow ? stacks[other].front() : stack.front();
+        const float height = std::max(upper.height, lower.height);
+        const float overlap = std::min(upper.right, lower.right) - std::max(upper.left, lower.left);
+        const bool sameColumn = overlap > 0.6f * std::min(upper.right - upper.left, lower.right - lower.left);
+        if (sameColumn && std::abs(lower.centre.y - upper.centre.y) < kJumpDigitHeights * height) return true;
+    }
+    return false;
+}
+
+// Multi-line mode draws the newest line at the bottom: a line missed below
+// the lowest one read would make an older reading pass for the newest. One
+// line step further down (about 1.7 digit heights in the clock's fonts,
+// measured from the stack where it has two lines), the ink must be gone.
+bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
+{
+    const FoundLine& bottom = stack.back();
+    const float stepDigitHeights =
+        stack.size() >= 2 ? (bottom.centre.y - stack[stack.size() - 2].centre.y) / bottom.height : kLineStepDigitHeights;
+    const float width = bottom.stripRight - bottom.stripLeft;
+    const cv::Matx33d shift(1, 0, bottom.stripLeft, 0, 1, kStripMarginPx + stepDigitHeights * kDigitHeightPx, 0, 0, 1);
+    cv::Mat band;
+    cv::warpPerspective(inkScore, band, cv::Mat(bottom.stripToImage * shift),
+                        cv::Size(static_cast<int>(width), kDigitHeightPx), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                        cv::BORDER_CONSTANT, 0);
+    // Digits stand out from what is behind them as separate upright shapes;
+    // a cyan-ish desktop, a window's edge or a ruler's ticks do not.
+    const double behind = Percentile(band, 0.5);
+    cv::Mat ink, labels, stats, centroids;
+    cv::threshold(band, ink, behind + kUnreadLineInk * bottom.inkLevel, 255, cv::THRESH_BINARY);
+    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+    int digits = 0;
+    for (int label = 1; label < count; ++label) {
+        const int height = stats.at<int>(label, cv::CC_STAT_HEIGHT);
+        const int widthPx = stats.at<int>(label, cv::CC_STAT_WIDTH);
+        if (height >= kDigitHeightPx / 2 && widthPx * 4 >= height && widthPx <= 2 * height) ++digits;
+    }
+    return digits >= kUnreadLineDigits;
+}
+
 }  // namespace
 
 std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
@@ -281,7 +342,10 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     }
     std::vector<ClockReading> clocks;
     for (std::size_t index = 0; index < stacks.size(); ++index) {
-        if (!stacks[index].empty()) clocks.push_back(MakeClock(stacks[index], apart[index]));
+        if (stacks[index].empty()) continue;
+        clocks.push_back(MakeClock(stacks[index], apart[index]));
+        clocks.back().doubtful = clocks.back().doubtful || CrowdedColumn(stacks, index) ||
+                                 UnreadLineBelow(inkScore, stacks[index]);
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;
