@@ -253,7 +253,8 @@ bool CrowdedColumn(const std::vector<std::vector<FoundLine>>& stacks, std::size_
     const std::vector<FoundLine>& stack = stacks[index];
     for (std::size_t other = 0; other < stacks.size(); ++other) {
         if (other == index || stacks[other].empty()) continue;
-        if (stack.size() == kMultiLineCount && stacks[other].size() == kMultiLineCount) continue;
+        // More lines than one window shows: two windows for sure.
+        if (stack.size() + stacks[other].size() > kMultiLineCount) continue;
         const bool otherBelow = stacks[other].front().centre.y > stack.back().centre.y;
         const FoundLine& upper = otherBelow ? stack.back() : stacks[other].back();
         const FoundLine& lower = otherBelow ? stacks[other].front() : stack.front();

@@ -1,0 +1,162 @@
+// Reads pictures whose truth is known: the generated corpus of screenshots
+// and photo-like pictures of a clock and its late copy, and real screenshots
+// of the program under Wine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "clock_corpus.h"
+#include "reader/clock_reading.h"
+#include "reader/digit_classifier.h"
+#include "reader/verdict.h"
+
+namespace {
+
+enum class Outcome { Right, Flagged, Wrong };
+
+struct Tally {
+    int right = 0, flagged = 0, wrong = 0;
+    std::vector<std::string> wrongCases;
+    int Total() const { return right + flagged + wrong; }
+};
+
+// Right means the latency reported is within a millisecond of the truth; a
+// blended picture is right only when it is reported as blended.
+Outcome Judge(const CorpusPicture& truth, const FrameVerdict& verdict)
+{
+    if (!verdict.latencyUs) {
+        if (truth.blended && verdict.rejection == Rejection::Blended) return Outcome::Right;
+        return Outcome::Flagged;
+    }
+    const long long errorUs = *verdict.latencyUs - static_cast<long long>(truth.latencyUs);
+    if (truth.blended || std::llabs(errorUs) >= 1000) return Outcome::Wrong;
+    return Outcome::Right;
+}
+
+// Renders and reads the corpus cases of one kind among the first `scanned`
+// indices, on every core (the pictures take far longer to make than to read).
+Tally ReadCorpus(PictureKind kind, int wanted)
+{
+    Tally tally;
+    std::mutex tallyLock;
+    std::atomic<int> nextIndex{0};
+    std::atomic<int> taken{0};
+    const auto work = [&] {
+        for (int index = nextIndex++; taken < wanted; index = nextIndex++) {
+            const CorpusCase corpusCase = MakeCorpusCase(index);
+            if (corpusCase.kind != kind || taken++ >= wanted) continue;
+            const CorpusPicture picture = RenderCorpusCase(corpusCase);
+            const Outcome outcome = Judge(picture, JudgeFrame(ReadClocks(picture.picture.bgr), VerdictOptions{}));
+            const std::lock_guard<std::mutex> guard(tallyLock);
+            if (outcome == Outcome::Right) ++tally.right;
+            if (outcome == Outcome::Flagged) ++tally.flagged;
+            if (outcome == Outcome::Wrong) {
+                ++tally.wrong;
+                tally.wrongCases.push_back(std::to_string(index));
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned worker = 0; worker < std::max(2u, std::thread::hardware_concurrency()); ++worker) {
+        workers.emplace_back(work);
+    }
+    for (std::thread& worker : workers) worker.join();
+    return tally;
+}
+
+std::string Describe(const Tally& tally)
+{
+    std::string text = std::to_string(tally.right) + " right, " + std::to_string(tally.flagged) + " flagged, " +
+                       std::to_string(tally.wrong) + " wrong";
+    for (const std::string& index : tally.wrongCases) text += " #" + index;
+    return text;
+}
+
+TEST(CorpusReading, ScreenshotsAreAllReadRight)
+{
+    const Tally tally = ReadCorpus(PictureKind::Screenshot, TIXABO_CORPUS_SCREENSHOTS);
+    EXPECT_EQ(tally.right, tally.Total()) << Describe(tally);
+}
+
+// Photos may be flagged as unreadable, never read wrong; the share read
+// right is held at what the reader reaches today.
+TEST(CorpusReading, PhotosAreReadRightOrFlaggedNeverWrong)
+{
+    const Tally tally = ReadCorpus(PictureKind::Photo, TIXABO_CORPUS_PHOTOS);
+    RecordProperty("photos_read_right", tally.right);
+    std::cout << "photos: " << Describe(tally) << " of " << tally.Total() << "\n";
+    EXPECT_EQ(tally.wrong, 0) << Describe(tally);
+    EXPECT_GE(tally.right * 100, TIXABO_CORPUS_PHOTOS_RIGHT_PERCENT * tally.Total()) << Describe(tally);
+}
+
+// Real screenshots of the program under Wine: their truth is unknown, but
+// every clock must be read and the counter and the wall clock must agree.
+TEST(ScreenshotReading, WineScreenshotsReadWithAgreeingClocks)
+{
+    std::ifstream list(TIXABO_SCREENSHOTS_DIR "/screenshots.jsonl");
+    int pictures = 0;
+    for (std::string text; std::getline(list, text); ++pictures) {
+        const nlohmann::json record = nlohmann::json::parse(text);
+        const std::string file = record["file"];
+        const cv::Mat picture = cv::imread(TIXABO_SCREENSHOTS_DIR "/" + file);
+        ASSERT_FALSE(picture.empty()) << file;
+        const FrameVerdict verdict = JudgeFrame(ReadClocks(picture), VerdictOptions{});
+        ASSERT_EQ(verdict.clocks.size(), record["clock_count"].get<std::size_t>()) << file;
+        if (verdict.clocks.size() == 1) {
+            EXPECT_EQ(verdict.rejection, Rejection::OneClock) << file;
+            continue;
+        }
+        ASSERT_TRUE(verdict.latencyUs.has_value()) << file;
+        EXPECT_GE(*verdict.latencyUs, 0) << file;
+    }
+    EXPECT_EQ(pictures, 5);
+}
+
+std::string LineDigits(const ClockLine& line)
+{
+    std::string digits = std::to_string(line.micros);
+    digits.insert(0, 9 - digits.size(), '0');
+    for (const char character : WallText(line.wallMs)) {
+        if (character >= '0' && character <= '9') digits += character;
+    }
+    return digits;
+}
+
+// Recognition must not hang on one font's shapes: learnt without the
+// clock's font, it still reads the clock's lines in it.
+TEST(DigitReading, ReadsAFontItDidNotLearn)
+{
+    for (const std::string unseen : {"Inconsolata", "DejaVu Sans Mono", "Liberation Mono"}) {
+        std::vector<std::string> others;
+        for (const std::string& family : DefaultDigitFonts()) {
+            if (family != unseen) others.push_back(family);
+        }
+        const DigitClassifier classifier(others);
+        ClockFrame frame;
+        frame.fontFamily = unseen;
+        frame.lines = LinesEndingAt({3'000'000'000u, 1'234'567'890u}, 0, 16'667, 5);
+        std::vector<TextLine> lines = FindTextLines(InkScore(RenderClockFrame(frame)));
+        ASSERT_EQ(lines.size(), frame.lines.size()) << unseen;
+        std::sort(lines.begin(), lines.end(), [](const TextLine& a, const TextLine& b) {
+            return StripToImage(a, {0, 0}).y < StripToImage(b, {0, 0}).y;
+        });
+        for (std::size_t index = 0; index < lines.size(); ++index) {
+            std::string read;
+            for (const DigitGuess& guess : classifier.ReadDigits(lines[index])) read += static_cast<char>('0' + guess.digit);
+            EXPECT_EQ(read, LineDigits(frame.lines[index])) << unseen;
+        }
+    }
+}
+
+}  // namespace
