@@ -1,0 +1,82 @@
+// Prints how many frames a second the reader reads: photo-like frames of a
+// clock and its copy at 1920x1080 and 3840x2160, read by one thread and by
+// one thread per core side by side, with the cost of its first stages alone.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "clock_corpus.h"
+#include "reader/clock_reading.h"
+#include "reader/digit_classifier.h"
+#include "reader/line_finder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kDistinctFrames = 6;
+constexpr double kSecondsPerMeasurement = 3.0;
+
+// Frames of both display modes (multi-line mode has five lines to read).
+std::vector<cv::Mat> VideoFrames(cv::Size sizePx)
+{
+    std::vector<cv::Mat> frames;
+    int framesOfMode[2] = {0, 0};
+    for (std::uint64_t seed = 1; framesOfMode[0] + framesOfMode[1] < kDistinctFrames; ++seed) {
+        const CorpusCase video = MakeVideoCase(seed, sizePx);
+        int& taken = framesOfMode[video.displayMode == 0 ? 0 : 1];
+        for (int frame = 0; frame < kDistinctFrames / 2 && taken < kDistinctFrames / 2; ++frame, ++taken) {
+            frames.push_back(RenderCorpusCase(VideoFrameCase(video, frame, kDistinctFrames)).picture.bgr);
+        }
+    }
+    return frames;
+}
+
+// Frames read per second by `threads` threads each reading frames in turn.
+template <typename Read>
+double FramesPerSecond(const std::vector<cv::Mat>& frames, unsigned threads, Read read)
+{
+    std::atomic<long> done{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    const auto start = Clock::now();
+    for (unsigned worker = 0; worker < threads; ++worker) {
+        workers.emplace_back([&, worker] {
+            for (std::size_t next = worker; !stop; next += threads) {
+                read(frames[next % frames.size()]);
+                ++done;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(kSecondsPerMeasurement));
+    stop = true;
+    for (std::thread& worker : workers) worker.join();
+    const std::chrono::duration<double> spent = Clock::now() - start;
+    return static_cast<double>(done) / spent.count();
+}
+
+}  // namespace
+
+int main()
+{
+    SharedDigitClassifier();  // learnt once, before any timing
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    std::printf("Frames read per second, photo-like frames of two clocks (%u cores)\n\n", cores);
+    std::printf("%-10s %-28s %10s %10s\n", "frame", "work", "1 thread", "all cores");
+    for (const cv::Size size : {cv::Size(1920, 1080), cv::Size(3840, 2160)}) {
+        const std::vector<cv::Mat> frames = VideoFrames(size);
+        const auto whole = [](const cv::Mat& frame) { ReadClocks(frame); };
+        const auto findOnly = [](const cv::Mat& frame) { FindTextLines(InkScore(frame)); };
+        const auto scoreOnly = [](const cv::Mat& frame) { InkScore(frame); };
+        const char* label = size.width == 1920 ? "1920x1080" : "3840x2160";
+        std::printf("%-10s %-28s %10.1f %10.1f\n", label, "read clocks (the reader)", FramesPerSecond(frames, 1, whole),
+                    FramesPerSecond(frames, cores, whole));
+        std::printf("%-10s %-28s %10.1f %10.1f\n", label, "find lines only", FramesPerSecond(frames, 1, findOnly),
+                    FramesPerSecond(frames, cores, findOnly));
+        std::printf("%-10s %-28s %10.1f %10.1f\n", label, "ink score only", FramesPerSecond(frames, 1, scoreOnly),
+                    FramesPerSecond(frames, cores, scoreOnly));
+    }
+    std::printf("\nReal time for 60 fps video needs 60 frames a second or more.\n");
+}
