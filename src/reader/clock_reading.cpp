@@ -245,27 +245,6 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
     return cv::countNonZero(ink) < kRulerMinInkShare * inside.area();
 }
 
-// Lines of one window that were not all read can pass for windows of their
-// own: an unfinished stack with another just above or below it in the same
-// column (closer than two windows one above the other can be) is not sure.
-bool CrowdedColumn(const std::vector<std::vector<FoundLine>>& stacks, std::size_t index)
-{
-    const std::vector<FoundLine>& stack = stacks[index];
-    for (std::size_t other = 0; other < stacks.size(); ++other) {
-        if (other == index || stacks[other].empty()) continue;
-        // More lines than one window shows: two windows for sure.
-        if (stack.size() + stacks[other].size() > kMultiLineCount) continue;
-        const bool otherBelow = stacks[other].front().centre.y > stack.back().centre.y;
-        const FoundLine& upper = otherBelow ? stack.back() : stacks[other].back();
-        const FoundLine& lower = otherBelow ? stacks[other].front() : stack.front();
-        const float height = std::max(upper.height, lower.height);
-        const float overlap = std::min(upper.right, lower.right) - std::max(upper.left, lower.left);
-        const bool sameColumn = overlap > 0.6f * std::min(upper.right - upper.left, lower.right - lower.left);
-        if (sameColumn && std::abs(lower.centre.y - upper.centre.y) < kJumpDigitHeights * height) return true;
-    }
-    return false;
-}
-
 // Multi-line mode draws the newest line at the bottom: a line missed below
 // the lowest one read would make an older reading pass for the newest. One
 // line step further down (about 1.7 digit heights in the clock's fonts,
@@ -345,8 +324,7 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     for (std::size_t index = 0; index < stacks.size(); ++index) {
         if (stacks[index].empty()) continue;
         clocks.push_back(MakeClock(stacks[index], apart[index]));
-        clocks.back().doubtful = clocks.back().doubtful || CrowdedColumn(stacks, index) ||
-                                 UnreadLineBelow(inkScore, stacks[index]);
+        clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, stacks[index]);
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;

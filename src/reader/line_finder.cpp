@@ -23,6 +23,7 @@ constexpr float kInkExtentCells = 18.85f;
 // A row of the strip holding this share of the fullest row's ink is part of
 // the digits (the colon's and point's rows hold less).
 constexpr double kDigitRowInkShare = 0.2;
+constexpr int kMaxBandShiftPx = kDigitHeightPx / 8;
 
 struct Blob {
     cv::Rect box;
@@ -389,8 +390,9 @@ TextLine StraightenQuad(const cv::Mat& inkScore, const std::array<cv::Point2f, 4
     return line;
 }
 
-// The rows the digits span in a strip: those holding a fair share of the
-// fullest row's ink.
+// The rows the digits span in a strip: the unbroken run of rows around the
+// middle of the digit band that hold a fair share of the fullest row's ink
+// (a cyan-ish desktop beyond the window's edge is not part of it).
 std::pair<int, int> DigitRows(const cv::Mat& strip)
 {
     cv::Mat mask, rowInk;
@@ -398,12 +400,11 @@ std::pair<int, int> DigitRows(const cv::Mat& strip)
     cv::reduce(mask, rowInk, 1, cv::REDUCE_SUM, CV_32S);
     double fullest = 0;
     cv::minMaxLoc(rowInk, nullptr, &fullest);
-    int first = -1, last = -1;
-    for (int row = 0; row < rowInk.rows; ++row) {
-        if (rowInk.at<int>(row) < kDigitRowInkShare * fullest) continue;
-        if (first < 0) first = row;
-        last = row;
-    }
+    const auto inked = [&](int row) { return rowInk.at<int>(row) >= kDigitRowInkShare * fullest; };
+    int first = kStripMarginPx + kDigitHeightPx / 2, last = first;
+    if (!inked(first)) return {kStripMarginPx, kStripMarginPx + kDigitHeightPx};
+    while (first > 0 && inked(first - 1)) --first;
+    while (last + 1 < rowInk.rows && inked(last + 1)) ++last;
     return {first, last + 1};
 }
 
@@ -420,8 +421,11 @@ TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain
     // Blobs from a reduced picture place the digits' top and bottom only
     // roughly: a second pass fits them to the ink.
     const auto [top, bottom] = DigitRows(line.strip);
-    if (bottom - top > kDigitHeightPx / 2 &&
-        (std::abs(top - kStripMarginPx) > 1 || std::abs(bottom - kStripMarginPx - kDigitHeightPx) > 1)) {
+    // The blobs are off by a few pixels at most; more means the rows ran
+    // into something else (a cyan-ish desktop under the window's edge).
+    const int topShift = std::abs(top - kStripMarginPx), bottomShift = std::abs(bottom - kStripMarginPx - kDigitHeightPx);
+    const bool plausible = topShift <= kMaxBandShiftPx && bottomShift <= kMaxBandShiftPx;
+    if (plausible && (topShift > 1 || bottomShift > 1)) {
         const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
         const auto at = [&](float x, int y) { return StripToImage(line, {x, static_cast<float>(y)}); };
         line = StraightenQuad(inkScore, {at(left, top), at(right, top), at(right, bottom), at(left, bottom)});
