@@ -26,7 +26,7 @@ constexpr std::size_t kMultiLineCount = 5;
 // this bright (as a share of the line's ink) one line step down.
 constexpr float kLineStepDigitHeights = 1.7f;
 constexpr double kUnreadLineInk = 0.4;
-constexpr int kUnreadLineDigits = 6;
+constexpr int kUnreadLineDigits = 10;
 // Lines of one multi-line window with up to two missed between them.
 constexpr int kMaxMissedSteps = 3;
 // Two lines of one window are this far apart at most (400 units).
@@ -255,13 +255,18 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     const float stepDigitHeights =
         stack.size() >= 2 ? (bottom.centre.y - stack[stack.size() - 2].centre.y) / bottom.height : kLineStepDigitHeights;
     const float width = bottom.stripRight - bottom.stripLeft;
-    const cv::Matx33d shift(1, 0, bottom.stripLeft, 0, 1, kStripMarginPx + stepDigitHeights * kDigitHeightPx, 0, 0, 1);
+    // The band where the next line's digits would stand, with room for a
+    // step a little off the estimate.
+    const float slack = kDigitHeightPx / 4.0f;
+    const cv::Matx33d shift(1, 0, bottom.stripLeft, 0, 1, kStripMarginPx + stepDigitHeights * kDigitHeightPx - slack,
+                            0, 0, 1);
     cv::Mat band;
     cv::warpPerspective(inkScore, band, cv::Mat(bottom.stripToImage * shift),
-                        cv::Size(static_cast<int>(width), kDigitHeightPx), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
-                        cv::BORDER_CONSTANT, 0);
-    // Digits stand out from what is behind them as separate upright shapes;
-    // a cyan-ish desktop, a window's edge or a ruler's ticks do not.
+                        cv::Size(static_cast<int>(width), static_cast<int>(kDigitHeightPx + 2 * slack)),
+                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
+    // Digits stand out from what is behind them as separate upright shapes
+    // of full height; a cyan-ish desktop, a window's edge, a ruler's ticks
+    // or the cut-off top line of a window below do not.
     const double behind = Percentile(band, 0.5);
     cv::Mat ink, labels, stats, centroids;
     cv::threshold(band, ink, behind + kUnreadLineInk * bottom.inkLevel, 255, cv::THRESH_BINARY);
@@ -270,7 +275,7 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     for (int label = 1; label < count; ++label) {
         const int height = stats.at<int>(label, cv::CC_STAT_HEIGHT);
         const int widthPx = stats.at<int>(label, cv::CC_STAT_WIDTH);
-        if (height >= kDigitHeightPx / 2 && widthPx * 4 >= height && widthPx <= 2 * height) ++digits;
+        if (height >= 3 * kDigitHeightPx / 4 && widthPx * 4 >= height && widthPx <= 2 * height) ++digits;
     }
     return digits >= kUnreadLineDigits;
 }
