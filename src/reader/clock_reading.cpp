@@ -21,7 +21,6 @@ constexpr float kGhostExcess = 0.25f;
 constexpr std::size_t kCounterDigits = 9;
 constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
 constexpr int kColonCell = 12;
-constexpr std::size_t kMultiLineCount = 5;
 // A line below the lowest one read: this many digit shapes inked at least
 // this bright (as a share of the line's ink) one line step down.
 constexpr float kLineStepDigitHeights = 1.7f;

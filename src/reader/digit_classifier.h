@@ -29,7 +29,6 @@ public:
 
     // The digits of a line's cells, one guess per cell of kDigitCells.
     std::vector<DigitGuess> ReadDigits(const TextLine& line) const;
-    std::size_t FontCount() const { return fontCount_; }
 
 private:
     void Learn(const cv::Mat& picture, const std::vector<std::string>& lineTexts);
