@@ -13,7 +13,7 @@ namespace {
 // A digit this unlike every learnt shape, or this close to a second digit,
 // makes its line doubtful.
 constexpr float kMinDigitScore = 0.55f;
-constexpr float kSureMargin = 0.10f;
+constexpr float kSureMargin = 16.0f;
 constexpr float kMinConfidence = 0.5f;
 // Ink of one frame among two: cells whose ink is mostly half bright, when the
 // line's other cells are not, show two different digits on top of each other.
@@ -27,7 +27,7 @@ constexpr float kLineStepDigitHeights = 1.7f;
 constexpr double kUnreadLineInk = 0.4;
 constexpr int kUnreadLineDigits = 10;
 // Lines of one multi-line window with up to two missed between them.
-constexpr int kMaxMissedSteps = 3;
+constexpr int kMaxStepsDown = 3;
 // Two lines of one window are this far apart at most (400 units).
 constexpr float kJumpDigitHeights = 7.0f;
 // A window's ruler between two lines puts at least this share of ink this
@@ -53,24 +53,34 @@ float Percentile(const cv::Mat& values, double fraction)
     return *at;
 }
 
-float MeanInk(const TextLine& line, int cell)
+// Ink of a cell above what lies behind the text (a cyan-ish background
+// scores above zero everywhere); `middle` keeps to the cell's middle half,
+// where a blurred neighbour's ink reaches least.
+float MeanInk(const TextLine& line, int cell, float behind, bool middle = false)
 {
-    return static_cast<float>(cv::mean(line.strip(CellRect(line, cell)))[0]);
+    cv::Rect area = CellRect(line, cell);
+    if (middle) {
+        area.x += area.width / 4;
+        area.width = std::max(1, area.width / 2);
+    }
+    return static_cast<float>(cv::mean(line.strip(area))[0]) - behind;
 }
 
 // Every digit cell holds ink; the space holds none, the colon and the point
 // little. Anything else cyan and digit-sized (ruler ticks, other text) fails.
 bool HasClockLayout(const TextLine& line)
 {
+    // Digits cover well under three quarters of a strip.
+    const float behind = Percentile(line.strip, 0.25);
     float digitInk = 0, faintestDigit = 1e9f;
     for (const int cell : kDigitCells) {
-        const float ink = MeanInk(line, cell);
+        const float ink = MeanInk(line, cell, behind);
         digitInk += ink;
         faintestDigit = std::min(faintestDigit, ink);
     }
     digitInk /= static_cast<float>(kDigitCells.size());
-    return faintestDigit > 0.3f * digitInk && MeanInk(line, kSpaceCell) < 0.25f * digitInk &&
-           MeanInk(line, kColonCell) < 0.7f * digitInk && MeanInk(line, kPointCell) < 0.6f * digitInk;
+    return digitInk > 0 && faintestDigit > 0.3f * digitInk && MeanInk(line, kSpaceCell, behind, true) < 0.25f * digitInk &&
+           MeanInk(line, kColonCell, behind) < 0.7f * digitInk && MeanInk(line, kPointCell, behind) < 0.6f * digitInk;
 }
 
 // Share of a cell's ink that is only about half as bright as the line's ink.
@@ -197,10 +207,12 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     return clock;
 }
 
-// Whether `lower` continues the roll of lines of `upper` in one window with
-// a line or two missed between them: level, of one size, and a whole number
-// of line steps further down and periods later than the stack's own steps.
-// Two windows one above the other match both only by chance.
+// Whether `lower` continues the roll of lines of `upper` in one window, next
+// to it but measured a little off (a top line run into the title bar) or
+// with a line or two missed between them: level, of about one size, and a
+// whole number of line steps further down and periods later than the
+// stack's own steps. Two windows one above the other match both only by
+// chance.
 bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
 {
     const std::vector<FoundLine>& rolled = upper.size() >= 2 ? upper : lower;
@@ -208,17 +220,17 @@ bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& 
     const FoundLine& above = upper.back();
     const FoundLine& below = lower.front();
     const float height = std::max(above.height, below.height);
-    if (std::min(above.height, below.height) < 0.8f * height) return false;
+    if (std::min(above.height, below.height) < 0.7f * height) return false;
     const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
     if (overlap < 0.6f * std::min(above.right - above.left, below.right - below.left)) return false;
 
     const float stepPx = rolled[1].centre.y - rolled[0].centre.y;
     const double periodUs = MicrosAhead(rolled[1].reading, rolled[0].reading);
     const float steps = (below.centre.y - above.centre.y) / stepPx;
-    const int missed = static_cast<int>(std::lround(steps));
-    if (missed < 2 || missed > kMaxMissedSteps || std::abs(steps - static_cast<float>(missed)) > 0.2f) return false;
+    const int stepsDown = static_cast<int>(std::lround(steps));
+    if (stepsDown < 1 || stepsDown > kMaxStepsDown || std::abs(steps - static_cast<float>(stepsDown)) > 0.2f) return false;
     const double aheadUs = MicrosAhead(below.reading, above.reading);
-    return periodUs > 0 && std::abs(aheadUs - missed * periodUs) < 0.25 * periodUs;
+    return periodUs > 0 && std::abs(aheadUs - stepsDown * periodUs) < 0.25 * periodUs;
 }
 
 // Single-line mode moves its line 100 units up each frame and back down

@@ -8,8 +8,8 @@
 #include "reader/line_finder.h"
 
 // A digit cell's best reading and how sure it is: `score` is the likeness
-// to the best-matching digit (1 = identical shape), `margin` how far ahead
-// of the best other digit it is.
+// to the best-matching learnt shape of that digit (1 = identical shape),
+// `margin` the log-likelihood ratio to the best other digit.
 struct DigitGuess {
     int digit = 0;
     float score = 0.0f;
@@ -32,14 +32,16 @@ public:
 
 private:
     void Learn(const cv::Mat& picture, const std::vector<std::string>& lineTexts);
+    void Discriminate();
     cv::Mat prototypes_;  // one normalised feature row per learnt shape
     std::vector<int> prototypeDigits_;
     std::size_t fontCount_ = 0;
+    // What is learnt over every sample, cells a little off included: the
+    // sums per digit and of all products, then a linear discriminant
+    // (weights, one column per digit, and offsets) from them.
+    cv::Mat digitSums_, digitCounts_, productSums_;
+    cv::Mat weights_, offsets_;
 };
 
 // The classifier built from DefaultDigitFonts, made once.
 const DigitClassifier& SharedDigitClassifier();
-
-// A cell's features: its ink resampled to a small grid, mean removed,
-// scaled to unit length.
-cv::Mat CellFeatures(const TextLine& line, int cell);
