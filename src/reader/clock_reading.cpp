@@ -104,7 +104,7 @@ float InkLevel(const TextLine& line)
     return std::max(1.0f, Percentile(line.strip, 0.99));
 }
 
-bool LooksGhosted(const TextLine& line)
+bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
 {
     const float fullInk = InkLevel(line);
     std::vector<float> shares;
@@ -115,7 +115,9 @@ bool LooksGhosted(const TextLine& line)
     int ghostedCells = 0;
     for (std::size_t position = 0; position < shares.size(); ++position) {
         const bool belowMillisecond = position >= kMillisecondDigits && position < kCounterDigits;
-        if (!belowMillisecond && shares[position] > typical + kGhostExcess) ++ghostedCells;
+        // A cell read surely shows one digit, however soft its strokes.
+        const bool unsure = guesses[position].margin < kSureMargin;
+        if (!belowMillisecond && unsure && shares[position] > typical + kGhostExcess) ++ghostedCells;
     }
     return ghostedCells >= 2;
 }
@@ -143,7 +145,7 @@ FoundLine ReadLine(const TextLine& line)
     }
     // Minutes and seconds never reach 60; a reading that says so is wrong.
     if (minute > 59 || second > 59 || reading.micros > kMaxMicros) reading.confidence = 0.0f;
-    reading.ghosted = LooksGhosted(line);
+    reading.ghosted = LooksGhosted(line, guesses);
 
     const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
     const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
@@ -231,6 +233,25 @@ bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& 
     if (stepsDown < 1 || stepsDown > kMaxStepsDown || std::abs(steps - static_cast<float>(stepsDown)) > 0.2f) return false;
     const double aheadUs = MicrosAhead(below.reading, above.reading);
     return periodUs > 0 && std::abs(aheadUs - stepsDown * periodUs) < 0.25 * periodUs;
+}
+
+// Whether `upper`, not read surely, is the older top lines of the
+// multi-line window `lower` (its lines read in order, so not two single-line
+// frames): level with it, of about its size, and at most a few of its line
+// steps above it.
+bool OlderLinesOf(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
+{
+    if (upper.back().reading.confidence >= kMinConfidence || lower.size() < 2) return false;
+    if (!DrawnAfter(lower[1].reading, lower[0].reading)) return false;
+    const FoundLine& above = upper.back();
+    const FoundLine& below = lower.front();
+    const float height = std::max(above.height, below.height);
+    if (std::min(above.height, below.height) < 0.7f * height) return false;
+    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
+    if (overlap < 0.6f * std::min(above.right - above.left, below.right - below.left)) return false;
+    const float stepPx = lower[1].centre.y - lower[0].centre.y;
+    const float drop = below.centre.y - above.centre.y;
+    return drop > 0.5f * stepPx && drop < (kMaxStepsDown + 0.5f) * stepPx;
 }
 
 // Single-line mode moves its line 100 units up each frame and back down
@@ -322,6 +343,12 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
             if (!RollsOn(stacks[upper], stacks[lower])) continue;
             stacks[upper].insert(stacks[upper].end(), stacks[lower].begin(), stacks[lower].end());
             stacks[lower].clear();
+        }
+    }
+    // Misread older lines of a window are not a clock of their own.
+    for (std::vector<FoundLine>& upper : stacks) {
+        for (const std::vector<FoundLine>& lower : stacks) {
+            if (&upper != &lower && !upper.empty() && !lower.empty() && OlderLinesOf(upper, lower)) upper.clear();
         }
     }
     // Single lines of one window far apart are one blended clock.
