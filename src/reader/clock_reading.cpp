@@ -35,6 +35,14 @@ constexpr float kJumpDigitHeights = 7.0f;
 constexpr double kRulerMinInkShare = 0.005;
 constexpr double kRulerMinInk = 0.25;
 constexpr int kPointCell = 15;
+// A window's lines hold an unsure digit of its newest line when at least
+// this many older lines step evenly: by one period (at most this long) to
+// within this much, and their wall clocks by the same to within their
+// truncation to whole milliseconds.
+constexpr std::size_t kMinLinesHolding = 2;
+constexpr std::uint32_t kMaxHeldStepUs = 1'000'000;
+constexpr double kStepJitterUs = 300.0;
+constexpr double kWallStepSlackUs = 1500.0;
 
 struct FoundLine {
     LineReading reading;
@@ -43,6 +51,9 @@ struct FoundLine {
     float inkLevel = 0;  // how bright the line's full-strength ink is
     cv::Matx33d stripToImage;
     float stripLeft = 0, stripRight = 0;  // the cells' ends in the strip
+    // Each digit read with a learnt shape and a clear lead over the others.
+    std::array<bool, kDigitCells.size()> sureDigits{};
+    bool plausible = false;  // every digit a learnt shape, every field in range
 };
 
 float Percentile(const cv::Mat& values, double fraction)
@@ -139,12 +150,19 @@ FoundLine ReadLine(const TextLine& line)
     const int second = DigitsValue(guesses, 11, 2);
     reading.wallMs = static_cast<std::uint32_t>(minute * 60000 + second * 1000 + DigitsValue(guesses, 13, 3));
     reading.confidence = 1.0f;
-    for (const DigitGuess& guess : guesses) {
+    found.plausible = true;
+    for (std::size_t position = 0; position < guesses.size(); ++position) {
+        const DigitGuess& guess = guesses[position];
         const float sure = guess.score < kMinDigitScore ? 0.0f : std::min(1.0f, guess.margin / kSureMargin);
         reading.confidence = std::min(reading.confidence, sure);
+        found.sureDigits[position] = sure >= kMinConfidence;
+        found.plausible = found.plausible && guess.score >= kMinDigitScore;
     }
     // Minutes and seconds never reach 60; a reading that says so is wrong.
-    if (minute > 59 || second > 59 || reading.micros > kMaxMicros) reading.confidence = 0.0f;
+    if (minute > 59 || second > 59 || reading.micros > kMaxMicros) {
+        reading.confidence = 0.0f;
+        found.plausible = false;
+    }
     reading.ghosted = LooksGhosted(line, guesses);
 
     const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
@@ -186,6 +204,36 @@ bool DrawnAfter(const LineReading& later, const LineReading& earlier)
     return ahead != 0 && ahead < (kMaxMicros + 1) / 2;
 }
 
+// Multi-line mode rolls one frame a line, so a window's lines step by one
+// period in both faces. Where they do, a digit of the newest line read
+// unsurely is held by the same digit read surely in an older line: a
+// misread digit would break the steps, whether that digit changes from
+// line to line or not.
+bool HeldByOlderLines(const std::vector<FoundLine>& stack)
+{
+    if (stack.size() < kMinLinesHolding + 1 || !stack.back().plausible) return false;
+    const float stepPx = stack[1].centre.y - stack[0].centre.y;
+    const std::uint32_t stepUs = MicrosAhead(stack[1].reading, stack[0].reading);
+    if (stepUs == 0 || stepUs > kMaxHeldStepUs) return false;
+    for (std::size_t at = 1; at < stack.size(); ++at) {
+        const LineReading& later = stack[at].reading;
+        const LineReading& earlier = stack[at - 1].reading;
+        if (std::abs(stack[at].centre.y - stack[at - 1].centre.y - stepPx) > 0.2f * stepPx) return false;
+        const double aheadUs = MicrosAhead(later, earlier);
+        if (std::abs(aheadUs - stepUs) > kStepJitterUs) return false;
+        const double wallAheadUs = 1000.0 * ((later.wallMs + kWallPeriodMs - earlier.wallMs) % kWallPeriodMs);
+        if (std::abs(wallAheadUs - aheadUs) > kWallStepSlackUs) return false;
+    }
+    for (std::size_t position = 0; position < kDigitCells.size(); ++position) {
+        if (stack.back().sureDigits[position]) continue;
+        if (std::none_of(stack.begin(), stack.end() - 1,
+                         [&](const FoundLine& line) { return line.sureDigits[position]; })) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // `apart`: two lines of one window that cannot both be in one frame.
 ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
 {
@@ -204,7 +252,7 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     }
     const std::size_t newest = climbing ? 0 : stack.size() - 1;
     clock.position = stack[newest].centre;
-    clock.doubtful = stack[newest].reading.confidence < kMinConfidence;
+    clock.doubtful = stack[newest].reading.confidence < kMinConfidence && (climbing || !HeldByOlderLines(stack));
     if (climbing) std::rotate(clock.lines.begin(), clock.lines.begin() + 1, clock.lines.end());
     return clock;
 }
