@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "clock_corpus.h"
 #include "reader/clock_reading.h"
@@ -140,6 +141,48 @@ std::string LineDigits(const ClockLine& line)
         if (character >= '0' && character <= '9') digits += character;
     }
     return digits;
+}
+
+// A multi-line window whose newest line has its millisecond digit smudged:
+// the next digit's ink laid over it, its own ink keeping `ownShare`.
+ClockReading ReadSmudged(const std::vector<ClockLine>& lines, double ownShare)
+{
+    ClockFrame frame;
+    frame.lines = lines;
+    ClockPicture picture = RenderClockPicture(frame);
+    const cv::Rect2f ink = picture.newestLineInkPx;
+    const float cellPx = ink.width / 18.85f;
+    const cv::Rect millisecond(static_cast<int>(ink.x + 5.0f * cellPx), static_cast<int>(ink.y),
+                               static_cast<int>(cellPx), static_cast<int>(ink.height));
+    const cv::Rect neighbour = millisecond - cv::Point(static_cast<int>(cellPx), 0);
+    cv::addWeighted(picture.bgr(millisecond), ownShare, picture.bgr(neighbour), 1.0 - ownShare, 0.0,
+                    picture.bgr(millisecond));
+    const std::vector<ClockReading> clocks = ReadClocks(picture.bgr);
+    return clocks.size() == 1 ? clocks.front() : ClockReading{};
+}
+
+// The older lines hold an unsure digit only while every line steps by one
+// period, and never hold a misread one.
+TEST(StackReading, OlderLinesHoldAnUnsureDigitOnlyWhenTheyStepEvenly)
+{
+    const ClockTimeline timeline{1'234'567'890u, 1'000'000'000u};  // newest 123456789: a 5 over the 6
+    const std::vector<ClockLine> even = LinesEndingAt(timeline, 0, 16'667, 5);
+    const ClockReading held = ReadSmudged(even, 0.56);
+    ASSERT_EQ(held.lines.size(), 5u);
+    EXPECT_LT(held.Newest().confidence, 0.5f);
+    EXPECT_FALSE(held.doubtful);
+    EXPECT_EQ(held.Newest().micros, even.back().micros);
+
+    std::vector<ClockLine> skipped = LinesEndingAt(timeline, 0, 16'667, 6);
+    skipped.erase(skipped.end() - 2);  // a frame not drawn: the last step is two periods
+    const ClockReading unheld = ReadSmudged(skipped, 0.56);
+    ASSERT_EQ(unheld.lines.size(), 5u);
+    EXPECT_TRUE(unheld.doubtful);
+
+    const ClockReading misread = ReadSmudged(even, 0.5);
+    ASSERT_EQ(misread.lines.size(), 5u);
+    EXPECT_NE(misread.Newest().micros, even.back().micros);
+    EXPECT_TRUE(misread.doubtful);
 }
 
 // Recognition must not hang on one font's shapes: learnt without the
