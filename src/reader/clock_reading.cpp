@@ -360,15 +360,23 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     return digits >= kUnreadLineDigits;
 }
 
-}  // namespace
-
-std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
+// Reads the lines with the clock's layout among `found` that are not
+// already among `lines`.
+void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
 {
-    std::vector<FoundLine> lines;
-    const cv::Mat inkScore = InkScore(bgr);
-    for (const TextLine& line : FindTextLines(inkScore)) {
-        if (HasClockLayout(line)) lines.push_back(ReadLine(line));
+    for (const TextLine& line : found) {
+        if (!HasClockLayout(line)) continue;
+        FoundLine read = ReadLine(line);
+        const bool known = std::any_of(lines.begin(), lines.end(), [&](const FoundLine& other) {
+            return std::hypot(other.centre.x - read.centre.x, other.centre.y - read.centre.y) < 0.5f * read.height;
+        });
+        if (!known) lines.push_back(std::move(read));
     }
+}
+
+// The clocks the lines of a picture make.
+std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<FoundLine> lines)
+{
     std::sort(lines.begin(), lines.end(), [](const FoundLine& a, const FoundLine& b) { return a.centre.y < b.centre.y; });
 
     // Lines come top to bottom: each joins the window whose lowest line sits
@@ -422,4 +430,20 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         return a.position.y < b.position.y;
     });
     return clocks;
+}
+
+}  // namespace
+
+std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
+{
+    const cv::Mat inkScore = InkScore(bgr);
+    std::vector<FoundLine> lines;
+    AddLines(FindTextLines(inkScore), lines);
+    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, lines);
+    if (clocks.size() >= 2) return clocks;
+    // Fewer than the two clocks a latency needs: faint ink, or ink on a
+    // cyan-ish background, may have hidden lines from the first search.
+    const std::size_t firstFound = lines.size();
+    for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
+    return lines.size() == firstFound ? clocks : GroupIntoClocks(inkScore, std::move(lines));
 }

@@ -24,6 +24,8 @@ constexpr float kInkExtentCells = 18.85f;
 // the digits (the colon's and point's rows hold less).
 constexpr double kDigitRowInkShare = 0.2;
 constexpr int kMaxBandShiftPx = kDigitHeightPx / 8;
+// The surroundings ink is measured against, in searched pixels.
+constexpr int kBackgroundBlockPx = 31;
 
 struct Blob {
     cv::Rect box;
@@ -460,16 +462,16 @@ cv::Mat InkScore(const cv::Mat& bgr)
     return score;
 }
 
-std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore)
 {
     // Lines are found in a reduced copy (most of the time goes into labelling
     // its blobs) and straightened from the full picture.
-    const int reduction = DetectionReduction(inkScore.size());
-    cv::Mat reduced = inkScore;
+    const int reduction = DetectionReduction(searchScore.size());
+    cv::Mat reduced = searchScore;
     if (reduction > 1) {
         // The brightest of each block, so thin strokes keep their ink.
-        cv::dilate(inkScore, reduced, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
-        cv::resize(reduced, reduced, inkScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
+        cv::dilate(searchScore, reduced, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
+        cv::resize(reduced, reduced, searchScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
     }
     cv::Mat mask;
     const double otsu = cv::threshold(reduced, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
@@ -485,6 +487,27 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
         lines.push_back(StraightenChain(inkScore, chain, static_cast<float>(reduction)));
     }
     return lines;
+}
+
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
+{
+    return FindTextLines(inkScore, inkScore);
+}
+
+std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore)
+{
+    // Wider than a readable digit's strokes at the picture's search scale.
+    const int blockPx = kBackgroundBlockPx * DetectionReduction(inkScore.size()) | 1;
+    cv::Mat background, aboveBackground;
+    cv::blur(inkScore, background, {blockPx, blockPx});
+    cv::subtract(inkScore, background, aboveBackground);
+    cv::Mat rootCurve(1, 256, CV_8U);
+    for (int level = 0; level < 256; ++level) {
+        rootCurve.at<std::uint8_t>(level) = cv::saturate_cast<std::uint8_t>(255.0 * std::sqrt(level / 255.0));
+    }
+    cv::Mat brightened;
+    cv::LUT(inkScore, rootCurve, brightened);
+    return {aboveBackground, brightened, inkScore * 2};
 }
 
 cv::Rect CellRect(const TextLine& line, int index)

@@ -33,6 +33,15 @@ constexpr int kStripSidePx = 60;    // left and right of the ink: room for two c
 // Every clock line in the ink score of a picture, in no particular order.
 std::vector<TextLine> FindTextLines(const cv::Mat& inkScore);
 
+// The same, searched for in `searchScore` (a variant of the ink score) and
+// straightened from the ink score itself.
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore);
+
+// Variants of an ink score to search again where lines were missed: ink
+// above its surroundings (a cyan-ish background raises the score around the
+// text), faint ink brightened, and faint ink strengthened more.
+std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore);
+
 // The strip rectangle of cell `index` (clipped to the strip).
 cv::Rect CellRect(const TextLine& line, int index);
 
