@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -26,6 +27,8 @@ constexpr int kColonCell = 12;
 constexpr float kLineStepDigitHeights = 1.7f;
 constexpr double kUnreadLineInk = 0.4;
 constexpr int kUnreadLineDigits = 10;
+// Multi-line mode shows five lines.
+constexpr std::size_t kMostLines = 5;
 // Lines of one multi-line window with up to two missed between them.
 constexpr int kMaxStepsDown = 3;
 // Two lines of one window are this far apart at most (400 units).
@@ -325,6 +328,14 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
     return cv::countNonZero(ink) < kRulerMinInkShare * inside.area();
 }
 
+// One line step of a window, in digit heights: measured where the window
+// shows two lines, else the clock fonts' usual step.
+float StepDigitHeights(const std::vector<FoundLine>& stack)
+{
+    if (stack.size() < 2) return kLineStepDigitHeights;
+    return (stack.back().centre.y - stack[stack.size() - 2].centre.y) / stack.back().height;
+}
+
 // Multi-line mode draws the newest line at the bottom: a line missed below
 // the lowest one read would make an older reading pass for the newest. One
 // line step further down (about 1.7 digit heights in the clock's fonts,
@@ -332,8 +343,7 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
 bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
 {
     const FoundLine& bottom = stack.back();
-    const float stepDigitHeights =
-        stack.size() >= 2 ? (bottom.centre.y - stack[stack.size() - 2].centre.y) / bottom.height : kLineStepDigitHeights;
+    const float stepDigitHeights = StepDigitHeights(stack);
     const float width = bottom.stripRight - bottom.stripLeft;
     // The band where the next line's digits would stand, with room for a
     // step a little off the estimate.
@@ -358,6 +368,37 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
         if (height >= 3 * kDigitHeightPx / 4 && widthPx * 4 >= height && widthPx <= 2 * height) ++digits;
     }
     return digits >= kUnreadLineDigits;
+}
+
+// The line one step below a stack's lowest, looked for where the step puts
+// it unless a line was found there; kept when it has the clock's layout and
+// was drawn after the lowest line, by about the stack's own step where it
+// shows one.
+std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
+                                       const std::vector<FoundLine>& found)
+{
+    const FoundLine& bottom = stack.back();
+    const float downPx = StepDigitHeights(stack) * kDigitHeightPx;
+    const auto below = [&](float x, float y) {
+        const cv::Vec3d mapped = bottom.stripToImage * cv::Vec3d(x, y + downPx, 1.0);
+        return cv::Point2f(static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2]));
+    };
+    const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
+    const cv::Point2f centre = below(0.5f * (bottom.stripLeft + bottom.stripRight), 0.5f * (top + base));
+    if (std::any_of(found.begin(), found.end(), [&](const FoundLine& other) {
+            return std::hypot(other.centre.x - centre.x, other.centre.y - centre.y) < 0.5f * bottom.height;
+        })) {
+        return std::nullopt;
+    }
+    const TextLine line = StraightenLine(inkScore, {below(bottom.stripLeft, top), below(bottom.stripRight, top),
+                                                    below(bottom.stripRight, base), below(bottom.stripLeft, base)});
+    if (!HasClockLayout(line)) return std::nullopt;
+    FoundLine read = ReadLine(line);
+    if (!DrawnAfter(read.reading, bottom.reading)) return std::nullopt;
+    const double aheadUs = MicrosAhead(read.reading, bottom.reading);
+    if (stack.size() < 2) return aheadUs <= kMaxHeldStepUs ? std::optional<FoundLine>(read) : std::nullopt;
+    const double stepUs = MicrosAhead(bottom.reading, stack[stack.size() - 2].reading);
+    return std::abs(aheadUs - stepUs) < 0.25 * stepUs ? std::optional<FoundLine>(read) : std::nullopt;
 }
 
 // Reads the lines with the clock's layout among `found` that are not
@@ -417,6 +458,15 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<F
             stacks[upper].push_back(stacks[lower].front());
             stacks[lower].clear();
             apart[upper] = true;
+        }
+    }
+    // A newest line missed by the search is read where the window's step
+    // puts it.
+    for (std::vector<FoundLine>& stack : stacks) {
+        while (!stack.empty() && stack.size() < kMostLines && UnreadLineBelow(inkScore, stack)) {
+            const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, lines);
+            if (!below) break;
+            stack.push_back(*below);
         }
     }
     std::vector<ClockReading> clocks;

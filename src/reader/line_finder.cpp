@@ -419,6 +419,13 @@ TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain
 
     std::array<cv::Point2f, 4> quad = DigitQuad(chain, digitHeight);
     for (cv::Point2f& corner : quad) corner *= reduction;
+    return StraightenLine(inkScore, quad);
+}
+
+}  // namespace
+
+TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
+{
     TextLine line = StraightenQuad(inkScore, quad);
     // Blobs from a reduced picture place the digits' top and bottom only
     // roughly: a second pass fits them to the ink.
@@ -435,8 +442,6 @@ TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain
     FitCells(line, line.cellEdgesX.front(), line.cellEdgesX.back());
     return line;
 }
-
-}  // namespace
 
 cv::Mat InkScore(const cv::Mat& bgr)
 {

@@ -42,6 +42,11 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& sear
 // text), faint ink brightened, and faint ink strengthened more.
 std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore);
 
+// The line whose digits fill `quad` (top left, top right, bottom right,
+// bottom left; image pixels), straightened and cut into cells as found
+// lines are.
+TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad);
+
 // The strip rectangle of cell `index` (clipped to the strip).
 cv::Rect CellRect(const TextLine& line, int index);
 
