@@ -67,12 +67,13 @@ float Percentile(const cv::Mat& values, double fraction)
     return *at;
 }
 
-// Ink of a cell above what lies behind the text (a cyan-ish background
-// scores above zero everywhere); `middle` keeps to the cell's middle half,
-// where a blurred neighbour's ink reaches least.
+// Ink of a cell's digit band above what lies behind the text (a cyan-ish
+// background scores above zero everywhere); `middle` keeps to the cell's
+// middle half, where a blurred neighbour's ink reaches least.
 float MeanInk(const TextLine& line, int cell, float behind, bool middle = false)
 {
-    cv::Rect area = CellRect(line, cell);
+    // The digits' rows only: a window's edge may run just below them.
+    cv::Rect area = CellRect(line, cell) & cv::Rect(0, kStripMarginPx, line.strip.cols, kDigitHeightPx);
     if (middle) {
         area.x += area.width / 4;
         area.width = std::max(1, area.width / 2);

@@ -301,6 +301,8 @@ std::vector<PlacedCentre> PlaceByModel(const std::vector<InkCentre>& centres, co
     return placed;
 }
 
+constexpr int kPitchSpanCells = 3;
+
 // Places the digits by their spacing alone: walking along the line, each
 // step is a whole number of cells at the pitch of the step before; then the
 // whole walk is shifted to where the most digits land in digit cells. A
@@ -317,8 +319,14 @@ std::vector<PlacedCentre> PlaceByPattern(const std::vector<InkCentre>& centres, 
         const double step = (centre.x - walk.back().x) / pitch;
         const int cells = static_cast<int>(std::lround(step));
         if (cells < 1 || std::abs(step - cells) > 0.3) continue;
-        if (cells == 1) pitch = centre.x - walk.back().x;
         walk.push_back({centre.x, walk.back().cell + cells});
+        // The pitch over the last few cells: a digit's ink centre sits a
+        // little off its cell's middle, a 1 left of it, say.
+        const auto anchor = std::find_if(walk.rbegin(), walk.rend(), [&](const PlacedCentre& placed) {
+            return walk.back().cell - placed.cell >= kPitchSpanCells;
+        });
+        const PlacedCentre& from = anchor == walk.rend() ? walk.front() : *anchor;
+        if (walk.back().cell > from.cell) pitch = (walk.back().x - from.x) / (walk.back().cell - from.cell);
     }
     int bestShift = 0, bestCount = -1;
     for (int shift = -3; shift <= kLineCells; ++shift) {
