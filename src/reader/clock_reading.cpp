@@ -443,6 +443,15 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<F
             stacks[lower].clear();
         }
     }
+    // A misread top line of a window whose other lines roll on in order is
+    // an older line, not a frame drawn after them.
+    for (std::vector<FoundLine>& stack : stacks) {
+        const auto sure = [](const FoundLine& line) { return line.reading.confidence >= kMinConfidence; };
+        while (stack.size() >= 3 && !sure(stack[0]) && sure(stack[1]) && sure(stack[2]) &&
+               DrawnAfter(stack[2].reading, stack[1].reading)) {
+            stack.erase(stack.begin());
+        }
+    }
     // Misread older lines of a window are not a clock of their own.
     for (std::vector<FoundLine>& upper : stacks) {
         for (const std::vector<FoundLine>& lower : stacks) {
