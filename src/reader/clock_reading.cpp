@@ -261,6 +261,15 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     return clock;
 }
 
+// Lines one above the other in one window: side by side over most of the
+// narrower one's width, the shorter at least `heightShare` of the taller.
+bool LevelAndAlike(const FoundLine& above, const FoundLine& below, float heightShare)
+{
+    if (std::min(above.height, below.height) < heightShare * std::max(above.height, below.height)) return false;
+    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
+    return overlap >= 0.6f * std::min(above.right - above.left, below.right - below.left);
+}
+
 // Whether `lower` continues the roll of lines of `upper` in one window, next
 // to it but measured a little off (a top line run into the title bar) or
 // with a line or two missed between them: level, of about one size, and a
@@ -273,10 +282,7 @@ bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& 
     if (rolled.size() < 2) return false;
     const FoundLine& above = upper.back();
     const FoundLine& below = lower.front();
-    const float height = std::max(above.height, below.height);
-    if (std::min(above.height, below.height) < 0.7f * height) return false;
-    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
-    if (overlap < 0.6f * std::min(above.right - above.left, below.right - below.left)) return false;
+    if (!LevelAndAlike(above, below, 0.7f)) return false;
 
     const float stepPx = rolled[1].centre.y - rolled[0].centre.y;
     const double periodUs = MicrosAhead(rolled[1].reading, rolled[0].reading);
@@ -297,10 +303,7 @@ bool OlderLinesOf(const std::vector<FoundLine>& upper, const std::vector<FoundLi
     if (!DrawnAfter(lower[1].reading, lower[0].reading)) return false;
     const FoundLine& above = upper.back();
     const FoundLine& below = lower.front();
-    const float height = std::max(above.height, below.height);
-    if (std::min(above.height, below.height) < 0.7f * height) return false;
-    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
-    if (overlap < 0.6f * std::min(above.right - above.left, below.right - below.left)) return false;
+    if (!LevelAndAlike(above, below, 0.7f)) return false;
     const float stepPx = lower[1].centre.y - lower[0].centre.y;
     const float drop = below.centre.y - above.centre.y;
     return drop > 0.5f * stepPx && drop < (kMaxStepsDown + 0.5f) * stepPx;
@@ -315,9 +318,7 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
     const float height = std::max(upper.height, lower.height);
     const float drop = lower.centre.y - upper.centre.y;
     if (drop < 2.0f * height || drop > kJumpDigitHeights * height) return false;
-    if (std::min(upper.height, lower.height) < 0.8f * height) return false;
-    const float overlap = std::min(upper.right, lower.right) - std::max(upper.left, lower.left);
-    if (overlap < 0.6f * std::min(upper.right - upper.left, lower.right - lower.left)) return false;
+    if (!LevelAndAlike(upper, lower, 0.8f)) return false;
     const cv::Rect between(cv::Point(static_cast<int>(std::max(upper.left, lower.left)),
                                      static_cast<int>(upper.centre.y + 0.7f * height)),
                            cv::Point(static_cast<int>(std::min(upper.right, lower.right)),
@@ -371,6 +372,14 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     return digits >= kUnreadLineDigits;
 }
 
+// Whether one of `lines` is centred within half a digit height of `centre`.
+bool LineNear(const std::vector<FoundLine>& lines, cv::Point2f centre, float digitHeightPx)
+{
+    return std::any_of(lines.begin(), lines.end(), [&](const FoundLine& line) {
+        return std::hypot(line.centre.x - centre.x, line.centre.y - centre.y) < 0.5f * digitHeightPx;
+    });
+}
+
 // The line one step below a stack's lowest, looked for where the step puts
 // it unless a line was found there; kept when it has the clock's layout and
 // was drawn after the lowest line, by about the stack's own step where it
@@ -386,11 +395,7 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
     };
     const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
     const cv::Point2f centre = below(0.5f * (bottom.stripLeft + bottom.stripRight), 0.5f * (top + base));
-    if (std::any_of(found.begin(), found.end(), [&](const FoundLine& other) {
-            return std::hypot(other.centre.x - centre.x, other.centre.y - centre.y) < 0.5f * bottom.height;
-        })) {
-        return std::nullopt;
-    }
+    if (LineNear(found, centre, bottom.height)) return std::nullopt;
     const TextLine line = StraightenLine(inkScore, {below(bottom.stripLeft, top), below(bottom.stripRight, top),
                                                     below(bottom.stripRight, base), below(bottom.stripLeft, base)});
     if (!HasClockLayout(line)) return std::nullopt;
@@ -409,10 +414,7 @@ void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
     for (const TextLine& line : found) {
         if (!HasClockLayout(line)) continue;
         FoundLine read = ReadLine(line);
-        const bool known = std::any_of(lines.begin(), lines.end(), [&](const FoundLine& other) {
-            return std::hypot(other.centre.x - read.centre.x, other.centre.y - read.centre.y) < 0.5f * read.height;
-        });
-        if (!known) lines.push_back(std::move(read));
+        if (!LineNear(lines, read.centre, read.height)) lines.push_back(std::move(read));
     }
 }
 

@@ -301,10 +301,11 @@ std::vector<PlacedCentre> PlaceByModel(const std::vector<InkCentre>& centres, co
     return placed;
 }
 
+// The walk along a line measures its pitch over this many cells.
 constexpr int kPitchSpanCells = 3;
 
 // Places the digits by their spacing alone: walking along the line, each
-// step is a whole number of cells at the pitch of the step before; then the
+// step is a whole number of cells at the pitch of the last few; then the
 // whole walk is shifted to where the most digits land in digit cells. A
 // digit lost at either end (run into a ruler tick, say) shifts nothing else.
 std::vector<PlacedCentre> PlaceByPattern(const std::vector<InkCentre>& centres, double startPitch, int guessFirstCell)
