@@ -19,6 +19,8 @@ constexpr float kMinConfidence = 0.5f;
 // Ink of one frame among two: cells whose ink is mostly half bright, when the
 // line's other cells are not, show two different digits on top of each other.
 constexpr float kGhostExcess = 0.25f;
+// A ghost under a digit read this surely would have shown in its shape.
+constexpr float kUnghostedMargin = 2 * kSureMargin;
 constexpr std::size_t kCounterDigits = 9;
 constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
 constexpr int kColonCell = 12;
@@ -130,9 +132,10 @@ bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
     int ghostedCells = 0;
     for (std::size_t position = 0; position < shares.size(); ++position) {
         const bool belowMillisecond = position >= kMillisecondDigits && position < kCounterDigits;
-        // A cell read surely shows one digit, however soft its strokes.
-        const bool unsure = guesses[position].margin < kSureMargin;
-        if (!belowMillisecond && unsure && shares[position] > typical + kGhostExcess) ++ghostedCells;
+        // A cell read far ahead of any other digit shows one digit, however
+        // soft its strokes.
+        const bool plain = guesses[position].margin >= kUnghostedMargin;
+        if (!belowMillisecond && !plain && shares[position] > typical + kGhostExcess) ++ghostedCells;
     }
     return ghostedCells >= 2;
 }

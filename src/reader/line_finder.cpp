@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 
 #include <opencv2/core/hal/intrin.hpp>
@@ -419,6 +420,40 @@ std::pair<int, int> DigitRows(const cv::Mat& strip)
     return {first, last + 1};
 }
 
+// How far the digits lean in a strip: the shift (strip pixels per row, to the
+// right going up) that stands their strokes upright, found where the ink's
+// column sums peak most sharply. A camera looking at a screen from below
+// and aside leans text as well as narrowing it.
+constexpr double kMaxSlant = 0.4;
+constexpr double kSlantStep = 0.02;
+
+double DigitSlant(const cv::Mat& strip)
+{
+    const int top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
+    const double middleRow = 0.5 * (top + bottom - 1);
+    const int padPx = static_cast<int>(std::ceil(kMaxSlant * kDigitHeightPx));
+    std::vector<std::int64_t> columns(static_cast<std::size_t>(strip.cols + 2 * padPx));
+    double bestSlant = 0.0;
+    std::int64_t bestSharpness = -1;
+    const int steps = static_cast<int>(std::lround(kMaxSlant / kSlantStep));
+    for (int step = -steps; step <= steps; ++step) {
+        const double slant = step * kSlantStep;
+        std::fill(columns.begin(), columns.end(), 0);
+        for (int row = top; row < bottom; ++row) {
+            const int shiftPx = padPx - static_cast<int>(std::lround(slant * (middleRow - row)));
+            const std::uint8_t* ink = strip.ptr<std::uint8_t>(row);
+            for (int column = 0; column < strip.cols; ++column) columns[static_cast<std::size_t>(column + shiftPx)] += ink[column];
+        }
+        std::int64_t sharpness = 0;
+        for (const std::int64_t sum : columns) sharpness += sum * sum;
+        if (sharpness > bestSharpness) {
+            bestSharpness = sharpness;
+            bestSlant = slant;
+        }
+    }
+    return bestSlant;
+}
+
 TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain, float reduction)
 {
     std::vector<int> heights;
@@ -447,6 +482,15 @@ TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4
         const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
         const auto at = [&](float x, int y) { return StripToImage(line, {x, static_cast<float>(y)}); };
         line = StraightenQuad(inkScore, {at(left, top), at(right, top), at(right, bottom), at(left, bottom)});
+    }
+    const double slant = DigitSlant(line.strip);
+    if (slant != 0.0) {
+        const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
+        const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
+        const float halfLeanPx = static_cast<float>(0.5 * slant * kDigitHeightPx);
+        const auto at = [&](float x, float y) { return StripToImage(line, {x, y}); };
+        line = StraightenQuad(inkScore, {at(left + halfLeanPx, top), at(right + halfLeanPx, top),
+                                         at(right - halfLeanPx, bottom), at(left - halfLeanPx, bottom)});
     }
     FitCells(line, line.cellEdgesX.front(), line.cellEdgesX.back());
     return line;
