@@ -185,6 +185,25 @@ TEST(StackReading, OlderLinesHoldAnUnsureDigitOnlyWhenTheyStepEvenly)
     EXPECT_TRUE(misread.doubtful);
 }
 
+// A camera looking up at a screen from one side leans the text: the digits'
+// cells must follow the lean, or each cuts the next digit's stroke.
+TEST(StackReading, ReadsLeaningDigits)
+{
+    ClockFrame frame;
+    frame.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
+    const cv::Mat upright = RenderClockPicture(frame).bgr;
+    for (const double leanPerRow : {-0.3, 0.3}) {
+        const cv::Matx23d lean(1.0, -leanPerRow, leanPerRow * upright.rows / 2.0, 0.0, 1.0, 0.0);
+        cv::Mat leaning;
+        cv::warpAffine(upright, leaning, lean, upright.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        const std::vector<ClockReading> clocks = ReadClocks(leaning);
+        ASSERT_EQ(clocks.size(), 1u) << leanPerRow;
+        EXPECT_FALSE(clocks.front().doubtful) << leanPerRow;
+        EXPECT_EQ(clocks.front().Newest().micros, frame.lines.back().micros) << leanPerRow;
+        EXPECT_EQ(clocks.front().Newest().wallMs, frame.lines.back().wallMs) << leanPerRow;
+    }
+}
+
 // Recognition must not hang on one font's shapes: learnt without the
 // clock's font, it still reads the clock's lines in it.
 TEST(DigitReading, ReadsAFontItDidNotLearn)
