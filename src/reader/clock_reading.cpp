@@ -510,5 +510,13 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     // cyan-ish background, may have hidden lines from the first search.
     const std::size_t firstFound = lines.size();
     for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
-    return lines.size() == firstFound ? clocks : GroupIntoClocks(inkScore, std::move(lines));
+    if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, std::move(lines));
+    if (clocks.size() >= 2) return clocks;
+    // Ink too thin or too brief to outscore its background (a blend on
+    // purple, hairlines blurred into red) still moves it toward cyan.
+    const cv::Mat shareScore = InkShareScore(bgr);
+    std::vector<FoundLine> shareLines;
+    AddLines(FindTextLines(shareScore), shareLines);
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, std::move(shareLines));
+    return shareClocks.size() > clocks.size() ? shareClocks : clocks;
 }

@@ -27,6 +27,13 @@ constexpr double kDigitRowInkShare = 0.2;
 constexpr int kMaxBandShiftPx = kDigitHeightPx / 8;
 // The surroundings ink is measured against, in searched pixels.
 constexpr int kBackgroundBlockPx = 31;
+// The clock's ink (blue, green, red), what it scores in full, and how near
+// a background may come to it and still tell ink from it.
+constexpr std::array<float, 3> kInkBgr{255.0f, 255.0f, 15.0f};
+constexpr float kFullInkScore = 240.0f;
+constexpr float kMinInkContrast = 80.0f;
+// A change away from the ink's colour (dark text on white) is not ink.
+constexpr float kAsidePenalty = 0.5f;
 
 struct Blob {
     cv::Rect box;
@@ -515,6 +522,31 @@ cv::Mat InkScore(const cv::Mat& bgr)
         for (; column < bgr.cols; ++column) {
             const int cyan = std::min(pixel[3 * column], pixel[3 * column + 1]) - pixel[3 * column + 2];
             out[column] = static_cast<std::uint8_t>(std::max(cyan, 0));
+        }
+    }
+    return score;
+}
+
+cv::Mat InkShareScore(const cv::Mat& bgr)
+{
+    CV_Assert(bgr.type() == CV_8UC3);
+    const int blockPx = kBackgroundBlockPx * DetectionReduction(bgr.size()) | 1;
+    cv::Mat around;
+    cv::blur(bgr, around, {blockPx, blockPx});
+    const cv::Vec3f ink(kInkBgr[0], kInkBgr[1], kInkBgr[2]);
+    cv::Mat score(bgr.size(), CV_8U);
+    for (int row = 0; row < bgr.rows; ++row) {
+        const cv::Vec3b* pixel = bgr.ptr<cv::Vec3b>(row);
+        const cv::Vec3b* behind = around.ptr<cv::Vec3b>(row);
+        std::uint8_t* out = score.ptr<std::uint8_t>(row);
+        for (int column = 0; column < bgr.cols; ++column) {
+            const cv::Vec3f background(behind[column]);
+            const cv::Vec3f towardInk = ink - background;
+            const cv::Vec3f moved = cv::Vec3f(pixel[column]) - background;
+            const float reach = std::max(kMinInkContrast, static_cast<float>(cv::norm(towardInk)));
+            const float along = moved.dot(towardInk) / reach;
+            const float aside = static_cast<float>(cv::norm(moved - towardInk * (moved.dot(towardInk) / (reach * reach))));
+            out[column] = cv::saturate_cast<std::uint8_t>(kFullInkScore * (along - kAsidePenalty * aside) / reach);
         }
     }
     return score;

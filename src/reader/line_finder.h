@@ -15,6 +15,12 @@ constexpr int kSpaceCell = 9;
 // zero or less, and the ink (15, 255, 255) scores 240.
 cv::Mat InkScore(const cv::Mat& bgr);
 
+// How far each pixel has moved from what lies around it toward the clock's
+// cyan, 240 for full ink. Ink laid thinly or briefly over a background that
+// scores nothing in InkScore (a third of an exposure's ink on purple, a
+// hairline stroke blurred into red) still scores its share.
+cv::Mat InkShareScore(const cv::Mat& bgr);
+
 // One line of clock text, straightened: `strip` is the ink score resampled so
 // the digits stand kDigitHeightPx tall on a level baseline; cell i spans
 // cellEdgesX[i] to cellEdgesX[i + 1] (strip pixels). Perspective left in the
