@@ -204,6 +204,23 @@ TEST(StackReading, ReadsLeaningDigits)
     }
 }
 
+// A third of an exposure's ink on purple: cyan mixed into purple scores
+// nothing as cyan, yet it has moved toward it.
+TEST(StackReading, ReadsInkTooFaintToOutscoreItsBackground)
+{
+    ClockFrame frame;
+    frame.bgColor = 6;
+    frame.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
+    const ClockFrame blank{{}, frame.displayMode, frame.bgColor};
+    cv::Mat faint;
+    cv::addWeighted(RenderClockFrame(frame), 1.0 / 3.0, RenderClockFrame(blank), 2.0 / 3.0, 0.0, faint);
+    ASSERT_TRUE(FindTextLines(InkScore(faint)).empty());
+    const std::vector<ClockReading> clocks = ReadClocks(faint);
+    ASSERT_EQ(clocks.size(), 1u);
+    EXPECT_FALSE(clocks.front().doubtful);
+    EXPECT_EQ(clocks.front().Newest().micros, frame.lines.back().micros);
+}
+
 // Recognition must not hang on one font's shapes: learnt without the
 // clock's font, it still reads the clock's lines in it.
 TEST(DigitReading, ReadsAFontItDidNotLearn)
