@@ -421,8 +421,11 @@ void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
     }
 }
 
-// The clocks the lines of a picture make.
-std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<FoundLine> lines)
+// The clocks the lines of a picture make, read in inkScore. A line unread
+// below a window's newest in plainInkScore as well makes it doubtful: a
+// score that reads faint ink may lose sharp ink a stream's colours smeared.
+std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat& plainInkScore,
+                                          std::vector<FoundLine> lines)
 {
     std::sort(lines.begin(), lines.end(), [](const FoundLine& a, const FoundLine& b) { return a.centre.y < b.centre.y; });
 
@@ -488,13 +491,21 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<F
     for (std::size_t index = 0; index < stacks.size(); ++index) {
         if (stacks[index].empty()) continue;
         clocks.push_back(MakeClock(stacks[index], apart[index]));
-        clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, stacks[index]);
+        clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, stacks[index]) ||
+                                 (plainInkScore.data != inkScore.data && UnreadLineBelow(plainInkScore, stacks[index]));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;
         return a.position.y < b.position.y;
     });
     return clocks;
+}
+
+// Enough clocks for a latency, none of them in doubt.
+bool Settled(const std::vector<ClockReading>& clocks)
+{
+    return clocks.size() >= 2 &&
+           std::none_of(clocks.begin(), clocks.end(), [](const ClockReading& clock) { return clock.doubtful; });
 }
 
 }  // namespace
@@ -504,19 +515,21 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     const cv::Mat inkScore = InkScore(bgr);
     std::vector<FoundLine> lines;
     AddLines(FindTextLines(inkScore), lines);
-    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, lines);
-    if (clocks.size() >= 2) return clocks;
-    // Fewer than the two clocks a latency needs: faint ink, or ink on a
-    // cyan-ish background, may have hidden lines from the first search.
-    const std::size_t firstFound = lines.size();
-    for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
-    if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, std::move(lines));
-    if (clocks.size() >= 2) return clocks;
+    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, inkScore, lines);
+    if (clocks.size() < 2) {
+        // Fewer than the two clocks a latency needs: faint ink, or ink on a
+        // cyan-ish background, may have hidden lines from the first search.
+        const std::size_t firstFound = lines.size();
+        for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
+        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, inkScore, std::move(lines));
+    }
+    if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
-    // purple, hairlines blurred into red) still moves it toward cyan.
+    // purple, hairlines blurred into red, a colour cast) still moves the
+    // picture toward cyan.
     const cv::Mat shareScore = InkShareScore(bgr);
     std::vector<FoundLine> shareLines;
     AddLines(FindTextLines(shareScore), shareLines);
-    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, std::move(shareLines));
-    return shareClocks.size() > clocks.size() ? shareClocks : clocks;
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, inkScore, std::move(shareLines));
+    return Settled(shareClocks) || shareClocks.size() > clocks.size() ? shareClocks : clocks;
 }

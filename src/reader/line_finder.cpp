@@ -533,20 +533,27 @@ cv::Mat InkShareScore(const cv::Mat& bgr)
     const int blockPx = kBackgroundBlockPx * DetectionReduction(bgr.size()) | 1;
     cv::Mat around;
     cv::blur(bgr, around, {blockPx, blockPx});
-    const cv::Vec3f ink(kInkBgr[0], kInkBgr[1], kInkBgr[2]);
     cv::Mat score(bgr.size(), CV_8U);
     for (int row = 0; row < bgr.rows; ++row) {
-        const cv::Vec3b* pixel = bgr.ptr<cv::Vec3b>(row);
-        const cv::Vec3b* behind = around.ptr<cv::Vec3b>(row);
+        const std::uint8_t* pixel = bgr.ptr<std::uint8_t>(row);
+        const std::uint8_t* behind = around.ptr<std::uint8_t>(row);
         std::uint8_t* out = score.ptr<std::uint8_t>(row);
         for (int column = 0; column < bgr.cols; ++column) {
-            const cv::Vec3f background(behind[column]);
-            const cv::Vec3f towardInk = ink - background;
-            const cv::Vec3f moved = cv::Vec3f(pixel[column]) - background;
-            const float reach = std::max(kMinInkContrast, static_cast<float>(cv::norm(towardInk)));
-            const float along = moved.dot(towardInk) / reach;
-            const float aside = static_cast<float>(cv::norm(moved - towardInk * (moved.dot(towardInk) / (reach * reach))));
-            out[column] = cv::saturate_cast<std::uint8_t>(kFullInkScore * (along - kAsidePenalty * aside) / reach);
+            // The pixel's move from its background, split into the part
+            // toward the ink (as a share of the way there) and the rest.
+            float towardSquared = 0.0f, movedSquared = 0.0f, movedToward = 0.0f;
+            for (int channel = 0; channel < 3; ++channel) {
+                const float background = behind[3 * column + channel];
+                const float toward = kInkBgr[static_cast<std::size_t>(channel)] - background;
+                const float moved = static_cast<float>(pixel[3 * column + channel]) - background;
+                towardSquared += toward * toward;
+                movedSquared += moved * moved;
+                movedToward += moved * toward;
+            }
+            towardSquared = std::max(towardSquared, kMinInkContrast * kMinInkContrast);
+            const float share = movedToward / towardSquared;
+            const float asideShare = std::sqrt(std::max(0.0f, movedSquared / towardSquared - share * share));
+            out[column] = cv::saturate_cast<std::uint8_t>(kFullInkScore * (share - kAsidePenalty * asideShare));
         }
     }
     return score;
