@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
+#include <optional>
 
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
@@ -461,7 +462,13 @@ double DigitSlant(const cv::Mat& strip)
     return bestSlant;
 }
 
-TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain, float reduction)
+// A line of the clock is about ten digit heights long; a chain whose fitted
+// quad is far longer or shorter than that is no line (and would ask for a
+// strip of any size).
+constexpr float kMinLineAspect = 3.0f;
+constexpr float kMaxLineAspect = 30.0f;
+
+std::optional<TextLine> StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain, float reduction)
 {
     std::vector<int> heights;
     for (const Blob& blob : chain) heights.push_back(blob.box.height);
@@ -470,6 +477,9 @@ TextLine StraightenChain(const cv::Mat& inkScore, const std::vector<Blob>& chain
 
     std::array<cv::Point2f, 4> quad = DigitQuad(chain, digitHeight);
     for (cv::Point2f& corner : quad) corner *= reduction;
+    const float aspect = (Distance(quad[0], quad[1]) + Distance(quad[3], quad[2])) /
+                         std::max(1.0f, Distance(quad[0], quad[3]) + Distance(quad[1], quad[2]));
+    if (!(aspect >= kMinLineAspect && aspect <= kMaxLineAspect)) return std::nullopt;
     return StraightenLine(inkScore, quad);
 }
 
@@ -581,7 +591,9 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& sear
 
     std::vector<TextLine> lines;
     for (const std::vector<Blob>& chain : chains) {
-        lines.push_back(StraightenChain(inkScore, chain, static_cast<float>(reduction)));
+        if (std::optional<TextLine> line = StraightenChain(inkScore, chain, static_cast<float>(reduction))) {
+            lines.push_back(std::move(*line));
+        }
     }
     return lines;
 }
