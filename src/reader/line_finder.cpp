@@ -36,6 +36,9 @@ constexpr float kMinInkContrast = 80.0f;
 // A change away from the ink's colour (dark text on white) is not ink.
 constexpr float kAsidePenalty = 0.5f;
 
+// How steeply a line may climb or drop in the picture (tan 20 degrees).
+constexpr float kMaxLineTilt = 0.36f;
+
 struct Blob {
     cv::Rect box;
     cv::Point2f centre;
@@ -77,7 +80,10 @@ bool SameLine(const Blob& left, const Blob& right)
     const float gap = static_cast<float>(right.box.x - (left.box.x + left.box.width));
     const float midLeft = static_cast<float>(left.box.y) + 0.5f * static_cast<float>(left.box.height);
     const float midRight = static_cast<float>(right.box.y) + 0.5f * static_cast<float>(right.box.height);
-    return gap < 1.5f * height && gap > -0.3f * height && std::abs(midLeft - midRight) < 0.35f * height;
+    // A tilted line climbs or drops with the distance between the digits.
+    const float apart = std::abs(right.centre.x - left.centre.x);
+    const float offLevel = std::min(0.5f * height, 0.35f * height + kMaxLineTilt * apart);
+    return gap < 1.5f * height && gap > -0.3f * height && std::abs(midLeft - midRight) < offLevel;
 }
 
 // Groups blobs that sit side by side at one height; blobs come sorted by x.
