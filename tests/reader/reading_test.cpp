@@ -185,22 +185,26 @@ TEST(StackReading, OlderLinesHoldAnUnsureDigitOnlyWhenTheyStepEvenly)
     EXPECT_TRUE(misread.doubtful);
 }
 
-// A camera looking up at a screen from one side leans the text: the digits'
-// cells must follow the lean, or each cuts the next digit's stroke.
-TEST(StackReading, ReadsLeaningDigits)
+// A camera looking up at a screen from one side leans the text and tilts
+// its lines: the digits' cells must follow the lean, or each cuts the next
+// digit's stroke, and the digits of a line must be chained however it tilts.
+TEST(StackReading, ReadsLeaningAndTiltedLines)
 {
     ClockFrame frame;
     frame.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
     const cv::Mat upright = RenderClockPicture(frame).bgr;
-    for (const double leanPerRow : {-0.3, 0.3}) {
-        const cv::Matx23d lean(1.0, -leanPerRow, leanPerRow * upright.rows / 2.0, 0.0, 1.0, 0.0);
-        cv::Mat leaning;
-        cv::warpAffine(upright, leaning, lean, upright.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-        const std::vector<ClockReading> clocks = ReadClocks(leaning);
-        ASSERT_EQ(clocks.size(), 1u) << leanPerRow;
-        EXPECT_FALSE(clocks.front().doubtful) << leanPerRow;
-        EXPECT_EQ(clocks.front().Newest().micros, frame.lines.back().micros) << leanPerRow;
-        EXPECT_EQ(clocks.front().Newest().wallMs, frame.lines.back().wallMs) << leanPerRow;
+    const cv::Point2f middle(upright.cols / 2.0f, upright.rows / 2.0f);
+    std::vector<cv::Matx23d> turns;
+    for (const double leanPerRow : {-0.3, 0.3}) turns.emplace_back(1.0, -leanPerRow, leanPerRow * middle.y, 0.0, 1.0, 0.0);
+    for (const double tiltDeg : {-14.0, 14.0}) turns.emplace_back(cv::getRotationMatrix2D(middle, tiltDeg, 0.8));
+    for (const cv::Matx23d& turn : turns) {
+        cv::Mat turned;
+        cv::warpAffine(upright, turned, turn, upright.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        const std::vector<ClockReading> clocks = ReadClocks(turned);
+        ASSERT_EQ(clocks.size(), 1u) << turn;
+        EXPECT_FALSE(clocks.front().doubtful) << turn;
+        EXPECT_EQ(clocks.front().Newest().micros, frame.lines.back().micros) << turn;
+        EXPECT_EQ(clocks.front().Newest().wallMs, frame.lines.back().wallMs) << turn;
     }
 }
 
