@@ -211,6 +211,18 @@ bool DrawnAfter(const LineReading& later, const LineReading& earlier)
     return ahead != 0 && ahead < (kMaxMicros + 1) / 2;
 }
 
+// Whether the wall clock steps from `earlier` to `later` as the counter
+// does, within its whole-millisecond truncation, forward or back: a line
+// whose faces part ways was misread.
+bool FacesStepTogether(const LineReading& later, const LineReading& earlier)
+{
+    const auto shortWay = [](double ahead, double period) { return ahead > period / 2 ? ahead - period : ahead; };
+    const double aheadUs = shortWay(MicrosAhead(later, earlier), kMaxMicros + 1.0);
+    const double wallAheadUs =
+        1000.0 * shortWay((later.wallMs + kWallPeriodMs - earlier.wallMs) % kWallPeriodMs, kWallPeriodMs);
+    return std::abs(wallAheadUs - aheadUs) <= kWallStepSlackUs;
+}
+
 // Multi-line mode rolls one frame a line, so a window's lines step by one
 // period in both faces. Where they do, a digit of the newest line read
 // unsurely is held by the same digit read surely in an older line: a
@@ -228,8 +240,7 @@ bool HeldByOlderLines(const std::vector<FoundLine>& stack)
         if (std::abs(stack[at].centre.y - stack[at - 1].centre.y - stepPx) > 0.2f * stepPx) return false;
         const double aheadUs = MicrosAhead(later, earlier);
         if (std::abs(aheadUs - stepUs) > kStepJitterUs) return false;
-        const double wallAheadUs = 1000.0 * ((later.wallMs + kWallPeriodMs - earlier.wallMs) % kWallPeriodMs);
-        if (std::abs(wallAheadUs - aheadUs) > kWallStepSlackUs) return false;
+        if (!FacesStepTogether(later, earlier)) return false;
     }
     for (std::size_t position = 0; position < kDigitCells.size(); ++position) {
         if (stack.back().sureDigits[position]) continue;
@@ -451,11 +462,15 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
             stacks[lower].clear();
         }
     }
-    // A misread top line of a window whose other lines roll on in order is
-    // an older line, not a frame drawn after them.
+    // A misread top line (unsure, or its faces parting ways from the next
+    // line's) of a window whose other lines roll on in order is an older
+    // line, not a frame drawn after them.
     for (std::vector<FoundLine>& stack : stacks) {
         const auto sure = [](const FoundLine& line) { return line.reading.confidence >= kMinConfidence; };
-        while (stack.size() >= 3 && !sure(stack[0]) && sure(stack[1]) && sure(stack[2]) &&
+        const auto misread = [&](const FoundLine& line, const FoundLine& next) {
+            return !sure(line) || !FacesStepTogether(next.reading, line.reading);
+        };
+        while (stack.size() >= 3 && misread(stack[0], stack[1]) && sure(stack[1]) && sure(stack[2]) &&
                DrawnAfter(stack[2].reading, stack[1].reading)) {
             stack.erase(stack.begin());
         }
