@@ -439,32 +439,47 @@ std::pair<int, int> DigitRows(const cv::Mat& strip)
 // column sums peak most sharply. A camera looking at a screen from below
 // and aside leans text as well as narrowing it.
 constexpr double kMaxSlant = 0.4;
+constexpr double kCoarseSlantStep = 0.1;
 constexpr double kSlantStep = 0.02;
 
-double DigitSlant(const cv::Mat& strip)
+// How sharply the strip's digit rows, shifted by `slant`, peak in their
+// column sums (the sum of squares); `columns` is scratch room.
+std::int64_t SlantSharpness(const cv::Mat& strip, double slant, std::vector<std::int64_t>& columns)
 {
     const int top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
     const double middleRow = 0.5 * (top + bottom - 1);
     const int padPx = static_cast<int>(std::ceil(kMaxSlant * kDigitHeightPx));
-    std::vector<std::int64_t> columns(static_cast<std::size_t>(strip.cols + 2 * padPx));
-    double bestSlant = 0.0;
-    std::int64_t bestSharpness = -1;
-    const int steps = static_cast<int>(std::lround(kMaxSlant / kSlantStep));
-    for (int step = -steps; step <= steps; ++step) {
-        const double slant = step * kSlantStep;
-        std::fill(columns.begin(), columns.end(), 0);
-        for (int row = top; row < bottom; ++row) {
-            const int shiftPx = padPx - static_cast<int>(std::lround(slant * (middleRow - row)));
-            const std::uint8_t* ink = strip.ptr<std::uint8_t>(row);
-            for (int column = 0; column < strip.cols; ++column) columns[static_cast<std::size_t>(column + shiftPx)] += ink[column];
-        }
-        std::int64_t sharpness = 0;
-        for (const std::int64_t sum : columns) sharpness += sum * sum;
-        if (sharpness > bestSharpness) {
-            bestSharpness = sharpness;
-            bestSlant = slant;
-        }
+    columns.assign(static_cast<std::size_t>(strip.cols + 2 * padPx), 0);
+    for (int row = top; row < bottom; ++row) {
+        const int shiftPx = padPx - static_cast<int>(std::lround(slant * (middleRow - row)));
+        const std::uint8_t* ink = strip.ptr<std::uint8_t>(row);
+        for (int column = 0; column < strip.cols; ++column) columns[static_cast<std::size_t>(column + shiftPx)] += ink[column];
     }
+    std::int64_t sharpness = 0;
+    for (const std::int64_t sum : columns) sharpness += sum * sum;
+    return sharpness;
+}
+
+// Coarse steps over the whole range, then fine ones around the best.
+double DigitSlant(const cv::Mat& strip)
+{
+    std::vector<std::int64_t> columns;
+    double bestSlant = 0.0;
+    std::int64_t bestSharpness = SlantSharpness(strip, 0.0, columns);
+    const auto tryRange = [&](double middle, double reach, double step) {
+        const int steps = static_cast<int>(std::lround(reach / step));
+        for (int index = -steps; index <= steps; ++index) {
+            const double slant = middle + index * step;
+            if (std::abs(slant) > kMaxSlant + 1e-9 || index == 0) continue;
+            const std::int64_t sharpness = SlantSharpness(strip, slant, columns);
+            if (sharpness > bestSharpness) {
+                bestSharpness = sharpness;
+                bestSlant = slant;
+            }
+        }
+    };
+    tryRange(0.0, kMaxSlant, kCoarseSlantStep);
+    tryRange(bestSlant, kCoarseSlantStep, kSlantStep);
     return bestSlant;
 }
 
