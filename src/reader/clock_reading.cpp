@@ -18,7 +18,7 @@ constexpr float kSureMargin = 16.0f;
 constexpr float kMinConfidence = 0.5f;
 // Ink of one frame among two: cells whose ink is mostly half bright, when the
 // line's other cells are not, show two different digits on top of each other.
-constexpr float kGhostExcess = 0.25f;
+constexpr float kGhostExcess = 0.2f;
 // A ghost under a digit read this surely would have shown in its shape.
 constexpr float kUnghostedMargin = 2 * kSureMargin;
 constexpr std::size_t kCounterDigits = 9;
