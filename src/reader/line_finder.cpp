@@ -393,6 +393,12 @@ int DetectionReduction(cv::Size size)
     return longer <= 2 * kFullSearchSidePx ? 2 : 4;
 }
 
+// The surroundings ink is measured against, in picture pixels (odd).
+int BackgroundBlockPx(cv::Size size)
+{
+    return kBackgroundBlockPx * DetectionReduction(size) | 1;
+}
+
 // Resamples the picture so quad (the digits' top left, top right, bottom
 // right, bottom left) becomes the strip's digit band.
 TextLine StraightenQuad(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
@@ -414,6 +420,15 @@ TextLine StraightenQuad(const cv::Mat& inkScore, const std::array<cv::Point2f, 4
     line.cellEdgesX.front() = left;
     line.cellEdgesX.back() = left + inkWidth;
     return line;
+}
+
+// `line` straightened again from the picture, with the strip quadrilateral
+// `stripQuad` (top left, top right, bottom right, bottom left) as its digit band.
+TextLine Restraightened(const cv::Mat& inkScore, const TextLine& line, const std::array<cv::Point2f, 4>& stripQuad)
+{
+    std::array<cv::Point2f, 4> quad;
+    for (std::size_t corner = 0; corner < quad.size(); ++corner) quad[corner] = StripToImage(line, stripQuad[corner]);
+    return StraightenQuad(inkScore, quad);
 }
 
 // The rows the digits span in a strip: the unbroken run of rows around the
@@ -518,17 +533,17 @@ TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4
     const bool plausible = topShift <= kMaxBandShiftPx && bottomShift <= kMaxBandShiftPx;
     if (plausible && (topShift > 1 || bottomShift > 1)) {
         const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
-        const auto at = [&](float x, int y) { return StripToImage(line, {x, static_cast<float>(y)}); };
-        line = StraightenQuad(inkScore, {at(left, top), at(right, top), at(right, bottom), at(left, bottom)});
+        const float topY = static_cast<float>(top), bottomY = static_cast<float>(bottom);
+        line = Restraightened(inkScore, line, {{{left, topY}, {right, topY}, {right, bottomY}, {left, bottomY}}});
     }
     const double slant = DigitSlant(line.strip);
     if (slant != 0.0) {
         const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
-        const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
+        const float topY = kStripMarginPx, bottomY = kStripMarginPx + kDigitHeightPx;
         const float halfLeanPx = static_cast<float>(0.5 * slant * kDigitHeightPx);
-        const auto at = [&](float x, float y) { return StripToImage(line, {x, y}); };
-        line = StraightenQuad(inkScore, {at(left + halfLeanPx, top), at(right + halfLeanPx, top),
-                                         at(right - halfLeanPx, bottom), at(left - halfLeanPx, bottom)});
+        line = Restraightened(inkScore, line,
+                              {{{left + halfLeanPx, topY}, {right + halfLeanPx, topY}, {right - halfLeanPx, bottomY},
+                                {left - halfLeanPx, bottomY}}});
     }
     FitCells(line, line.cellEdgesX.front(), line.cellEdgesX.back());
     return line;
@@ -561,7 +576,7 @@ cv::Mat InkScore(const cv::Mat& bgr)
 cv::Mat InkShareScore(const cv::Mat& bgr)
 {
     CV_Assert(bgr.type() == CV_8UC3);
-    const int blockPx = kBackgroundBlockPx * DetectionReduction(bgr.size()) | 1;
+    const int blockPx = BackgroundBlockPx(bgr.size());
     cv::Mat around;
     cv::blur(bgr, around, {blockPx, blockPx});
     cv::Mat score(bgr.size(), CV_8U);
@@ -627,7 +642,7 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
 std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore)
 {
     // Wider than a readable digit's strokes at the picture's search scale.
-    const int blockPx = kBackgroundBlockPx * DetectionReduction(inkScore.size()) | 1;
+    const int blockPx = BackgroundBlockPx(inkScore.size());
     cv::Mat background, aboveBackground;
     cv::blur(inkScore, background, {blockPx, blockPx});
     cv::subtract(inkScore, background, aboveBackground);
