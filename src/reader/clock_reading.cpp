@@ -523,6 +523,12 @@ bool Settled(const std::vector<ClockReading>& clocks)
            std::none_of(clocks.begin(), clocks.end(), [](const ClockReading& clock) { return clock.doubtful; });
 }
 
+// Some clock shows frames on top of each other.
+bool ShowsBlend(const std::vector<ClockReading>& clocks)
+{
+    return std::any_of(clocks.begin(), clocks.end(), [](const ClockReading& clock) { return clock.blended; });
+}
+
 }  // namespace
 
 std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
@@ -541,10 +547,13 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
     // purple, hairlines blurred into red, a colour cast) still moves the
-    // picture toward cyan.
+    // picture toward cyan. Counted by its share, the ink of a blurred blend
+    // also shows half-bright ghosts the first score may flatten.
     const cv::Mat shareScore = InkShareScore(bgr);
     std::vector<FoundLine> shareLines;
     AddLines(FindTextLines(shareScore), shareLines);
     std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, inkScore, std::move(shareLines));
-    return Settled(shareClocks) || shareClocks.size() > clocks.size() ? shareClocks : clocks;
+    return Settled(shareClocks) || shareClocks.size() > clocks.size() || (ShowsBlend(shareClocks) && !ShowsBlend(clocks))
+               ? shareClocks
+               : clocks;
 }
