@@ -24,6 +24,9 @@ constexpr float kUnghostedMargin = 2 * kSureMargin;
 constexpr std::size_t kCounterDigits = 9;
 constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
 constexpr int kColonCell = 12;
+// The highest digit the clock draws in each digit cell: the counter never
+// passes 429,496,729, minutes and seconds never 59.
+constexpr std::array<int, kDigitCells.size()> kHighestDigits{4, 9, 9, 9, 9, 9, 9, 9, 9, 5, 9, 5, 9, 9, 9, 9};
 // A line below the lowest one read: this many digit shapes inked at least
 // this bright (as a share of the line's ink) one line step down.
 constexpr float kLineStepDigitHeights = 1.7f;
@@ -149,7 +152,7 @@ int DigitsValue(const std::vector<DigitGuess>& guesses, std::size_t first, std::
 
 FoundLine ReadLine(const TextLine& line)
 {
-    const std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line);
+    const std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line, kHighestDigits);
     FoundLine found;
     LineReading& reading = found.reading;
     reading.micros = static_cast<std::uint32_t>(DigitsValue(guesses, 0, 9));

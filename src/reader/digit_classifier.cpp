@@ -204,7 +204,8 @@ void DigitClassifier::Discriminate()
     cv::Mat(offsets.diag().t()).convertTo(offsets_, CV_32F);
 }
 
-std::vector<DigitGuess> DigitClassifier::ReadDigits(const TextLine& line) const
+std::vector<DigitGuess> DigitClassifier::ReadDigits(const TextLine& line,
+                                                    const std::array<int, kDigitCells.size()>& highestDigits) const
 {
     cv::Mat features;
     for (const int cell : kDigitCells) features.push_back(CellFeatures(line.strip, CellRect(line, cell)));
@@ -218,7 +219,7 @@ std::vector<DigitGuess> DigitClassifier::ReadDigits(const TextLine& line) const
         DigitGuess guess;
         guess.digit = static_cast<int>(std::max_element(scores, scores + 10) - scores);
         float runnerUp = -1e30f;
-        for (int digit = 0; digit < 10; ++digit) {
+        for (int digit = 0; digit <= highestDigits[static_cast<std::size_t>(row)]; ++digit) {
             if (digit != guess.digit) runnerUp = std::max(runnerUp, scores[digit]);
         }
         guess.margin = scores[guess.digit] - runnerUp;

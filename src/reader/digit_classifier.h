@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,11 @@ class DigitClassifier {
 public:
     explicit DigitClassifier(const std::vector<std::string>& fontFamilies);
 
-    // The digits of a line's cells, one guess per cell of kDigitCells.
-    std::vector<DigitGuess> ReadDigits(const TextLine& line) const;
+    // The digits of a line's cells, one guess per cell of kDigitCells. A digit
+    // above a cell's entry in `highestDigits` (one the clock never draws
+    // there) is never the runner-up a guess's margin is measured against.
+    std::vector<DigitGuess> ReadDigits(const TextLine& line,
+                                       const std::array<int, kDigitCells.size()>& highestDigits) const;
 
 private:
     void Learn(const cv::Mat& picture, const std::vector<std::string>& lineTexts);
