@@ -263,10 +263,15 @@ std::vector<InkCentre> DigitInkCentres(const cv::Mat& strip)
 {
     cv::Mat mask, labels, stats, centroids;
     cv::threshold(strip, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    // Thin strokes broken by blur or noise rejoin their digit; neighbours
+    // side by side stay apart.
+    cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, {1, 5}));
     const int count = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
     std::vector<InkCentre> centres;
     for (int label = 1; label < count; ++label) {
-        if (stats.at<int>(label, cv::CC_STAT_HEIGHT) < kDigitHeightPx * 7 / 10) continue;
+        // Digit height; a cyan-ish desktop beyond a window's edge fills the strip's.
+        const int height = stats.at<int>(label, cv::CC_STAT_HEIGHT);
+        if (height < kDigitHeightPx * 7 / 10 || height > kDigitHeightPx * 5 / 4) continue;
         centres.push_back({centroids.at<double>(label, 0), static_cast<double>(stats.at<int>(label, cv::CC_STAT_WIDTH))});
     }
     return centres;
