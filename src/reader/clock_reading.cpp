@@ -349,12 +349,32 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
     return cv::countNonZero(ink) < kRulerMinInkShare * inside.area();
 }
 
-// One line step of a window, in digit heights: measured where the window
-// shows two lines, else the clock fonts' usual step.
+// One line step of a window, in digit heights: the shortest between its
+// lines where it shows two (a line missed between them makes a double
+// step), else the clock fonts' usual step.
 float StepDigitHeights(const std::vector<FoundLine>& stack)
 {
     if (stack.size() < 2) return kLineStepDigitHeights;
-    return (stack.back().centre.y - stack[stack.size() - 2].centre.y) / stack.back().height;
+    float stepPx = stack[1].centre.y - stack[0].centre.y;
+    for (std::size_t at = 2; at < stack.size(); ++at) {
+        stepPx = std::min(stepPx, stack[at].centre.y - stack[at - 1].centre.y);
+    }
+    return stepPx / stack.back().height;
+}
+
+// Where the digits of the line one step below a stack's lowest would stand
+// in the picture: top left, top right, bottom right, bottom left.
+std::array<cv::Point2f, 4> QuadBelow(const std::vector<FoundLine>& stack)
+{
+    const FoundLine& bottom = stack.back();
+    const float downPx = StepDigitHeights(stack) * kDigitHeightPx;
+    const auto below = [&](float x, float y) {
+        const cv::Vec3d mapped = bottom.stripToImage * cv::Vec3d(x, y + downPx, 1.0);
+        return cv::Point2f(static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2]));
+    };
+    const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
+    return {below(bottom.stripLeft, top), below(bottom.stripRight, top), below(bottom.stripRight, base),
+            below(bottom.stripLeft, base)};
 }
 
 // Multi-line mode draws the newest line at the bottom: a line missed below
@@ -382,13 +402,20 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     cv::Mat ink, labels, stats, centroids;
     cv::threshold(band, ink, behind + kUnreadLineInk * bottom.inkLevel, 255, cv::THRESH_BINARY);
     const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
-    int digits = 0;
+    int digits = 0, standing = 0;
     for (int label = 1; label < count; ++label) {
         const int height = stats.at<int>(label, cv::CC_STAT_HEIGHT);
         const int widthPx = stats.at<int>(label, cv::CC_STAT_WIDTH);
-        if (height >= 3 * kDigitHeightPx / 4 && widthPx * 4 >= height && widthPx <= 2 * height) ++digits;
+        const int topPx = stats.at<int>(label, cv::CC_STAT_TOP);
+        if (height < 3 * kDigitHeightPx / 4 || widthPx * 4 < height) continue;
+        if (widthPx <= 2 * height) ++digits;
+        if (topPx > 0 && topPx + height < band.rows) ++standing;
     }
-    return digits >= kUnreadLineDigits;
+    if (digits >= kUnreadLineDigits) return true;
+    // Small or blurred digits run together, thin strokes break apart: where
+    // shapes stand full height inside the band (not a line of a window
+    // below, cut by it), the clock's layout tells a line.
+    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(stack)));
 }
 
 // Whether one of `lines` is centred within half a digit height of `centre`.
@@ -407,16 +434,10 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
                                        const std::vector<FoundLine>& found)
 {
     const FoundLine& bottom = stack.back();
-    const float downPx = StepDigitHeights(stack) * kDigitHeightPx;
-    const auto below = [&](float x, float y) {
-        const cv::Vec3d mapped = bottom.stripToImage * cv::Vec3d(x, y + downPx, 1.0);
-        return cv::Point2f(static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2]));
-    };
-    const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
-    const cv::Point2f centre = below(0.5f * (bottom.stripLeft + bottom.stripRight), 0.5f * (top + base));
+    const std::array<cv::Point2f, 4> quad = QuadBelow(stack);
+    const cv::Point2f centre = 0.25f * (quad[0] + quad[1] + quad[2] + quad[3]);
     if (LineNear(found, centre, bottom.height)) return std::nullopt;
-    const TextLine line = StraightenLine(inkScore, {below(bottom.stripLeft, top), below(bottom.stripRight, top),
-                                                    below(bottom.stripRight, base), below(bottom.stripLeft, base)});
+    const TextLine line = StraightenLine(inkScore, quad);
     if (!HasClockLayout(line)) return std::nullopt;
     FoundLine read = ReadLine(line);
     if (!DrawnAfter(read.reading, bottom.reading)) return std::nullopt;
