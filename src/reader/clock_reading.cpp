@@ -293,8 +293,8 @@ bool LevelAndAlike(const FoundLine& above, const FoundLine& below, float heightS
 // to it but measured a little off (a top line run into the title bar) or
 // with a line or two missed between them: level, of about one size, and a
 // whole number of line steps further down and periods later than the
-// stack's own steps. Two windows one above the other match both only by
-// chance.
+// stack's own steps (to within the ticks' jitter). Two windows one above
+// the other match both only by chance.
 bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
 {
     const std::vector<FoundLine>& rolled = upper.size() >= 2 ? upper : lower;
@@ -309,7 +309,7 @@ bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& 
     const int stepsDown = static_cast<int>(std::lround(steps));
     if (stepsDown < 1 || stepsDown > kMaxStepsDown || std::abs(steps - static_cast<float>(stepsDown)) > 0.2f) return false;
     const double aheadUs = MicrosAhead(below.reading, above.reading);
-    return periodUs > 0 && std::abs(aheadUs - stepsDown * periodUs) < 0.25 * periodUs;
+    return periodUs > 0 && std::abs(aheadUs - stepsDown * periodUs) <= stepsDown * kStepJitterUs;
 }
 
 // Whether `upper`, not read surely, is the older top lines of the
