@@ -579,7 +579,6 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     std::vector<FoundLine> shareLines;
     AddLines(FindTextLines(shareScore), shareLines);
     std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, inkScore, std::move(shareLines));
-    return Settled(shareClocks) || shareClocks.size() > clocks.size() || (ShowsBlend(shareClocks) && !ShowsBlend(clocks))
-               ? shareClocks
-               : clocks;
+    const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
+    return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
 }

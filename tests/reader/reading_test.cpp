@@ -240,7 +240,8 @@ TEST(StackReading, TellsWindowsOneAboveTheOtherFromAWindowWithLinesMissed)
     const std::vector<ClockReading> alone = ReadClocks(upper);
     ASSERT_EQ(alone.size(), 1u);
     const auto middleY = [](const LineReading& line) {
-        return static_cast<int>(0.25f * (line.corners[0].y + line.corners[1].y + line.corners[2].y + line.corners[3].y));
+        const std::array<cv::Point2f, 4>& corners = line.corners;
+        return static_cast<int>(0.25f * (corners[0].y + corners[1].y + corners[2].y + corners[3].y));
     };
     const int newestY = middleY(alone.front().Newest()), oldestY = middleY(alone.front().lines.front());
     const int stepPx = (newestY - oldestY) / 4;
