@@ -225,37 +225,6 @@ TEST(StackReading, ReadsLeaningAndTiltedLines)
     }
 }
 
-// Two windows one above the other, the upper's newest line two line steps
-// and two periods and 3 ms above the lower's oldest: the lower is no part of
-// the upper with lines missed between.
-TEST(StackReading, TellsWindowsOneAboveTheOtherFromAWindowWithLinesMissed)
-{
-    constexpr std::uint32_t kPeriodUs = 16'667;
-    const ClockTimeline timeline{2'000'000'000u, 987'654'321u};
-    ClockFrame copy, source;
-    copy.lines = LinesEndingAt(timeline, 0, kPeriodUs, 5);
-    source.lines = LinesEndingAt(timeline, 6 * kPeriodUs + 3'000, kPeriodUs, 5);
-    source.bgColor = 3;
-    const cv::Mat upper = RenderClockFrame(copy);
-    const std::vector<ClockReading> alone = ReadClocks(upper);
-    ASSERT_EQ(alone.size(), 1u);
-    const auto middleY = [](const LineReading& line) {
-        const std::array<cv::Point2f, 4>& corners = line.corners;
-        return static_cast<int>(0.25f * (corners[0].y + corners[1].y + corners[2].y + corners[3].y));
-    };
-    const int newestY = middleY(alone.front().Newest()), oldestY = middleY(alone.front().lines.front());
-    const int stepPx = (newestY - oldestY) / 4;
-    // Each window padded by a line step, then cut a step beyond its line.
-    cv::Mat above, below, stacked;
-    cv::copyMakeBorder(upper, above, stepPx, stepPx, 0, 0, cv::BORDER_REPLICATE);
-    cv::copyMakeBorder(RenderClockFrame(source), below, stepPx, stepPx, 0, 0, cv::BORDER_REPLICATE);
-    cv::vconcat(above.rowRange(0, newestY + 2 * stepPx), below.rowRange(oldestY, below.rows), stacked);
-    const FrameVerdict verdict = JudgeFrame(ReadClocks(stacked), VerdictOptions{});
-    ASSERT_EQ(verdict.clocks.size(), 2u);
-    ASSERT_TRUE(verdict.latencyUs);
-    EXPECT_EQ(*verdict.latencyUs, MicrosDifferenceUs(source.lines.back().micros, copy.lines.back().micros));
-}
-
 // A third of an exposure's ink on purple: cyan mixed into purple scores
 // nothing as cyan, yet it has moved toward it.
 TEST(StackReading, ReadsInkTooFaintToOutscoreItsBackground)
