@@ -368,10 +368,7 @@ std::array<cv::Point2f, 4> QuadBelow(const std::vector<FoundLine>& stack)
 {
     const FoundLine& bottom = stack.back();
     const float downPx = StepDigitHeights(stack) * kDigitHeightPx;
-    const auto below = [&](float x, float y) {
-        const cv::Vec3d mapped = bottom.stripToImage * cv::Vec3d(x, y + downPx, 1.0);
-        return cv::Point2f(static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2]));
-    };
+    const auto below = [&](float x, float y) { return StripToImage(bottom.stripToImage, {x, y + downPx}); };
     const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
     return {below(bottom.stripLeft, top), below(bottom.stripRight, top), below(bottom.stripRight, base),
             below(bottom.stripLeft, base)};

@@ -668,8 +668,13 @@ cv::Rect CellRect(const TextLine& line, int index)
     return cell & cv::Rect(0, 0, line.strip.cols, line.strip.rows);
 }
 
+cv::Point2f StripToImage(const cv::Matx33d& stripToImage, cv::Point2f stripPoint)
+{
+    const cv::Vec3d mapped = stripToImage * cv::Vec3d(stripPoint.x, stripPoint.y, 1.0);
+    return {static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2])};
+}
+
 cv::Point2f StripToImage(const TextLine& line, cv::Point2f stripPoint)
 {
-    const cv::Vec3d mapped = line.stripToImage * cv::Vec3d(stripPoint.x, stripPoint.y, 1.0);
-    return {static_cast<float>(mapped[0] / mapped[2]), static_cast<float>(mapped[1] / mapped[2])};
+    return StripToImage(line.stripToImage, stripPoint);
 }

@@ -56,4 +56,7 @@ TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4
 // The strip rectangle of cell `index` (clipped to the strip).
 cv::Rect CellRect(const TextLine& line, int index);
 
+// Where a point of a line's strip falls in the picture, through the line's
+// strip-to-picture mapping (kept alone where the strip itself is not).
+cv::Point2f StripToImage(const cv::Matx33d& stripToImage, cv::Point2f stripPoint);
 cv::Point2f StripToImage(const TextLine& line, cv::Point2f stripPoint);
