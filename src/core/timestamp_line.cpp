@@ -86,17 +86,17 @@ void RollCurrentLine()
 
 void FormatLine(std::int64_t counterValue, const LocalTime& localTime)
 {
-    const std::uint32_t microseconds = static_cast<std::uint32_t>(counterValue) / 10u;
+    const std::uint32_t microseconds = static_cast<std::uint32_t>(counterValue) / kCounterTicksPerMicro;
     wchar_t* out = CurrentLine;
     *out++ = L'\r';
     *out++ = L'\n';
-    out = WriteDecimal(out, microseconds, 9);
+    out = WriteDecimal(out, microseconds, kCounterDigits);
     *out++ = L' ';
-    out = WriteDecimal(out, localTime.minute, 2);
+    out = WriteDecimal(out, localTime.minute, kMinuteDigits);
     *out++ = L':';
-    out = WriteDecimal(out, localTime.second, 2);
+    out = WriteDecimal(out, localTime.second, kSecondDigits);
     *out++ = L'.';
-    out = WriteDecimal(out, localTime.millisecond, 3);
+    out = WriteDecimal(out, localTime.millisecond, kMillisecondDigits);
     *out = L'\0';
 }
 

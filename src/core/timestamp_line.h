@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "shared/clock_face.h"
+
 // Local wall-clock fields the timestamp line shows.
 struct LocalTime {
     std::uint16_t minute;
@@ -12,7 +14,7 @@ struct LocalTime {
 
 constexpr std::size_t kCurrentLineCapacity = 256;
 constexpr std::size_t kDisplayTextCapacity = 1024;
-constexpr std::int32_t kMaxDisplayLines = 5;
+constexpr std::int32_t kMaxDisplayLines = kMultiLineCount;
 
 // The newest tick's line, written by the timer thread under the frame lock.
 extern wchar_t CurrentLine[kCurrentLineCapacity];

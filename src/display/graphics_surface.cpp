@@ -9,13 +9,12 @@
 #include <objbase.h>
 
 #include "display/scene.h"
+#include "shared/clock_face.h"
 #include "shared/timer_settings.h"
 
 namespace {
 
-constexpr float kDrawingDpi = 120.0f;  // one device-independent pixel = 1.25 physical pixels
-constexpr float kTextSize = 90.0f;
-constexpr D2D1_COLOR_F kInkColour{15.0f / 255.0f, 1.0f, 1.0f, 1.0f};
+constexpr D2D1_COLOR_F kInkColour{kInkRed / 255.0f, kInkGreen / 255.0f, kInkBlue / 255.0f, 1.0f};
 
 template <typename Interface>
 void Release(Interface*& reference)
@@ -140,7 +139,7 @@ GraphicsSurface Surface;
 bool CreateTextFormat()
 {
     if (FAILED(Surface.textFactory->CreateTextFormat(L"Consolas", nullptr, DWRITE_FONT_WEIGHT_NORMAL,
-                                                     DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, kTextSize,
+                                                     DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL, kTextSizeDip,
                                                      L"", &Surface.textFormat))) {
         return false;
     }

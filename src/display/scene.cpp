@@ -7,6 +7,7 @@
 #include "core/frame_lock.h"
 #include "core/tick_loop.h"
 #include "core/timestamp_line.h"
+#include "shared/clock_face.h"
 #include "shared/timer_settings.h"
 
 constexpr float kHalf = 128.0f / 255.0f;
@@ -47,11 +48,6 @@ constexpr float kBallCentreY = 30.0f;
 constexpr float kBallRadius = 9.0f;
 constexpr Rect kRulerFrame{8.0f, 12.0f, 1032.0f, 48.0f};
 constexpr float kThinStroke = 1.0f;
-
-// Single-line mode: the line climbs 100 pixels a frame from 560 to 160.
-constexpr std::uint32_t kLowestLineBottom = 560;
-constexpr std::uint32_t kLineStep = 100;
-constexpr std::uint32_t kLinePositions = 5;
 
 std::atomic<Canvas*> publishedCanvas{nullptr};
 
@@ -102,8 +98,9 @@ void DrawBall(Canvas& canvas, std::uint32_t frameCounter)
 Rect TextLayout(Size size, std::int32_t displayMode, std::uint32_t frameCounter)
 {
     if (displayMode == 0) return {0.0f, 0.0f, size.width, size.height};
-    const std::uint32_t step = (frameCounter + 4u) % kLinePositions;
-    return {0.0f, 0.0f, size.width, static_cast<float>(kLowestLineBottom - kLineStep * step)};
+    // Single-line mode: the line climbs a step a frame, then drops back.
+    const std::uint32_t step = (frameCounter + kSingleLinePositions - 1u) % kSingleLinePositions;
+    return {0.0f, 0.0f, size.width, static_cast<float>(kSingleLineLowestBottomDip - kSingleLineStepDip * step)};
 }
 
 // A lost target is rebuilt by the next pass, which then draws; until a

@@ -21,28 +21,39 @@ constexpr float kMinConfidence = 0.5f;
 constexpr float kGhostExcess = 0.2f;
 // A ghost under a digit read this surely would have shown in its shape.
 constexpr float kUnghostedMargin = 2 * kSureMargin;
-constexpr std::size_t kCounterDigits = 9;
-constexpr std::size_t kMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
-constexpr int kColonCell = 12;
+// Where each field's digits start among a line's digits.
+constexpr std::size_t kCounterDigitCount = kCounterDigits;
+constexpr std::size_t kCounterMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
+constexpr std::size_t kMinuteAt = kCounterDigitCount;
+constexpr std::size_t kSecondAt = kMinuteAt + kMinuteDigits;
+constexpr std::size_t kMillisecondAt = kSecondAt + kSecondDigits;
 // The highest digit the clock draws in each digit cell: the counter never
-// passes 429,496,729, minutes and seconds never 59.
-constexpr std::array<int, kDigitCells.size()> kHighestDigits{4, 9, 9, 9, 9, 9, 9, 9, 9, 5, 9, 5, 9, 9, 9, 9};
+// passes kMaxMicros, minutes and seconds never 59.
+constexpr std::array<int, kDigitCells.size()> HighestDigits()
+{
+    std::array<int, kDigitCells.size()> highest{};
+    highest.fill(9);
+    highest[0] = static_cast<int>(kMaxMicros / 100'000'000);
+    highest[kMinuteAt] = 5;
+    highest[kSecondAt] = 5;
+    return highest;
+}
+constexpr std::array<int, kDigitCells.size()> kHighestDigits = HighestDigits();
 // A line below the lowest one read: this many digit shapes inked at least
 // this bright (as a share of the line's ink) one line step down.
 constexpr float kLineStepDigitHeights = 1.7f;
 constexpr double kUnreadLineInk = 0.4;
 constexpr int kUnreadLineDigits = 10;
-// Multi-line mode shows five lines.
-constexpr std::size_t kMostLines = 5;
 // Lines of one multi-line window with up to two missed between them.
 constexpr int kMaxStepsDown = 3;
-// Two lines of one window are this far apart at most (400 units).
-constexpr float kJumpDigitHeights = 7.0f;
+// Two lines of one window are at most single-line mode's jump apart, in
+// digit heights of the clock's fonts (their digits stand about 0.64 em).
+constexpr float kDigitHeightEms = 0.64f;
+constexpr float kJumpDigitHeights = kSingleLineJumpDip / (kDigitHeightEms * kTextSizeDip);
 // A window's ruler between two lines puts at least this share of ink this
 // bright (as a share of the lines') between them.
 constexpr double kRulerMinInkShare = 0.005;
 constexpr double kRulerMinInk = 0.25;
-constexpr int kPointCell = 15;
 // A window's lines hold an unsure digit of its newest line when at least
 // this many older lines step evenly: by one period (at most this long) to
 // within this much, and their wall clocks by the same to within their
@@ -134,7 +145,7 @@ bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
     const float typical = sorted[sorted.size() / 2];
     int ghostedCells = 0;
     for (std::size_t position = 0; position < shares.size(); ++position) {
-        const bool belowMillisecond = position >= kMillisecondDigits && position < kCounterDigits;
+        const bool belowMillisecond = position >= kCounterMillisecondDigits && position < kCounterDigitCount;
         // A cell read far ahead of any other digit shows one digit, however
         // soft its strokes.
         const bool plain = guesses[position].margin >= kUnghostedMargin;
@@ -155,10 +166,11 @@ FoundLine ReadLine(const TextLine& line)
     const std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line, kHighestDigits);
     FoundLine found;
     LineReading& reading = found.reading;
-    reading.micros = static_cast<std::uint32_t>(DigitsValue(guesses, 0, 9));
-    const int minute = DigitsValue(guesses, 9, 2);
-    const int second = DigitsValue(guesses, 11, 2);
-    reading.wallMs = static_cast<std::uint32_t>(minute * 60000 + second * 1000 + DigitsValue(guesses, 13, 3));
+    reading.micros = static_cast<std::uint32_t>(DigitsValue(guesses, 0, kCounterDigitCount));
+    const int minute = DigitsValue(guesses, kMinuteAt, kMinuteDigits);
+    const int second = DigitsValue(guesses, kSecondAt, kSecondDigits);
+    reading.wallMs = static_cast<std::uint32_t>(minute * 60000 + second * 1000 +
+                                                DigitsValue(guesses, kMillisecondAt, kMillisecondDigits));
     reading.confidence = 1.0f;
     found.plausible = true;
     for (std::size_t position = 0; position < guesses.size(); ++position) {
@@ -519,7 +531,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
     // A newest line missed by the search is read where the window's step
     // puts it.
     for (std::vector<FoundLine>& stack : stacks) {
-        while (!stack.empty() && stack.size() < kMostLines && UnreadLineBelow(inkScore, stack)) {
+        while (!stack.empty() && stack.size() < std::size_t{kMultiLineCount} && UnreadLineBelow(inkScore, stack)) {
             const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, lines);
             if (!below) break;
             stack.push_back(*below);

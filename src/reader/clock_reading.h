@@ -6,11 +6,7 @@
 
 #include <opencv2/core.hpp>
 
-// The clock's microsecond field is the performance counter's low 32 bits
-// divided by ten, so it runs 0..429,496,729 and then starts again.
-constexpr std::uint32_t kMaxMicros = 429'496'729;
-// The wall-clock field is minute:second.millisecond: it repeats every hour.
-constexpr std::uint32_t kWallPeriodMs = 3'600'000;
+#include "shared/clock_face.h"
 
 // One line of the clock, "012345678 59:07.250", as read from a picture.
 struct LineReading {

@@ -30,7 +30,7 @@ constexpr int kMaxBandShiftPx = kDigitHeightPx / 8;
 constexpr int kBackgroundBlockPx = 31;
 // The clock's ink (blue, green, red), what it scores in full, and how near
 // a background may come to it and still tell ink from it.
-constexpr std::array<float, 3> kInkBgr{255.0f, 255.0f, 15.0f};
+constexpr std::array<float, 3> kInkBgr{kInkBlue, kInkGreen, kInkRed};
 constexpr float kFullInkScore = 240.0f;
 constexpr float kMinInkContrast = 80.0f;
 // A change away from the ink's colour (dark text on white) is not ink.

@@ -5,10 +5,7 @@
 
 #include <opencv2/core.hpp>
 
-// A clock line is 19 monospace cells: nine digits, a space, then mm:ss.mmm.
-constexpr int kLineCells = 19;
-constexpr std::array<int, 16> kDigitCells{0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 13, 14, 16, 17, 18};
-constexpr int kSpaceCell = 9;
+#include "shared/clock_face.h"
 
 // How bright the clock's cyan ink is at each pixel: min(green, blue) - red.
 // Every background the clock draws (and white, grey, black rooms) scores

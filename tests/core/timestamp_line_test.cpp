@@ -44,6 +44,20 @@ TEST(FormatLine, WritesMicrosecondsOfTheLow32BitsAndMinuteSecondMillisecond)
     EXPECT_EQ(std::wcslen(Line(123'456'789, {12, 34, 567}).c_str()), 21u);
 }
 
+// tixabo-read finds the fields by the shared layout: the line written must
+// put every digit, the space, the colon and the point in their cells.
+TEST(FormatLine, PutsEveryFieldInTheCellsTheReaderReads)
+{
+    const std::wstring line = Line(0xFFFF'FFFF, {59, 58, 987}).substr(2);
+    ASSERT_EQ(line.size(), std::size_t{kLineCells});
+    std::wstring digits;
+    for (const int cell : kDigitCells) digits += line[static_cast<std::size_t>(cell)];
+    EXPECT_EQ(digits, L"4294967295958987");
+    EXPECT_EQ(line[kSpaceCell], L' ');
+    EXPECT_EQ(line[kColonCell], L':');
+    EXPECT_EQ(line[kPointCell], L'.');
+}
+
 TEST(FormatLine, MatchesThePlatformFormatterForAnyReadingAndTime)
 {
     std::mt19937_64 random(20261209);

@@ -56,7 +56,7 @@ float LayoutBottomPx(const ClockFrame& frame)
 {
     if (frame.displayMode == 0) return static_cast<float>(frame.sizePx.height);
     const std::uint32_t step = (frame.frameCounter + 4u) % 5u;
-    return static_cast<float>((560.0 - 100.0 * step) * kPixelsPerDip);
+    return static_cast<float>((kSingleLineLowestBottomDip - kSingleLineStepDip * step) * kPixelsPerDip);
 }
 
 struct InkCase {
@@ -76,7 +76,7 @@ TEST_P(NewestLineInk, SitsOnTheLayoutBottomWhereTruthSaysAndIsCentred)
                                      GetParam().bgColor);
     const ClockPicture picture = RenderClockPicture(frame);
     const float bottomPx = LayoutBottomPx(frame);
-    const float textPx = static_cast<float>(kClockTextSizeDip * kPixelsPerDip);
+    const float textPx = static_cast<float>(kTextSizeDip * kPixelsPerDip);
 
     const cv::Rect2f truth = picture.newestLineInkPx;
     const cv::Rect ink = InkBetween(picture.bgr, static_cast<int>(truth.y - textPx / 4),

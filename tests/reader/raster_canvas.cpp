@@ -12,9 +12,6 @@
 
 namespace {
 
-// The clock's single brush: RGB 15, 255, 255.
-constexpr double kBrushRed = 15.0 / 255.0;
-
 bool HasFamily(FcPattern* pattern, const std::string& family)
 {
     FcChar8* value = nullptr;
@@ -90,7 +87,7 @@ RasterCanvas::RasterCanvas(cv::Size sizePx, const std::string& fontFamily) : siz
     cairo_scale(cairo_, kPixelsPerDip, kPixelsPerDip);
     cairo_set_antialias(cairo_, CAIRO_ANTIALIAS_GRAY);
     cairo_set_font_face(cairo_, fontFace_);
-    cairo_set_font_size(cairo_, kClockTextSizeDip);
+    cairo_set_font_size(cairo_, kTextSizeDip);
     SetTextRendering(cairo_);
     UseBrush();
 }
@@ -104,7 +101,7 @@ RasterCanvas::~RasterCanvas()
 
 void RasterCanvas::UseBrush()
 {
-    cairo_set_source_rgb(cairo_, kBrushRed, 1.0, 1.0);
+    cairo_set_source_rgb(cairo_, kInkRed / 255.0, kInkGreen / 255.0, kInkBlue / 255.0);
 }
 
 Size RasterCanvas::GetSize()

@@ -8,10 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "display/canvas.h"
-
-// The Windows program draws at 120 DPI: one device-independent pixel is 1.25 pixels.
-constexpr double kPixelsPerDip = 1.25;
-constexpr double kClockTextSizeDip = 90.0;
+#include "shared/clock_face.h"
 
 // A Canvas that paints into memory the way the clock's Direct2D surface paints
 // its window: antialiased, one cyan brush, the text in a monospaced family at
