@@ -16,6 +16,7 @@ enum ExitCode : int {
     kExitTruncatedVideo = 5,
     kExitNoClock = 6,   // an input in which no picture shows any clock
     kExitOneClock = 7,  // an input in which no picture shows two clocks
+    kExitPictureTooLarge = 8,  // an image or video larger than any camera makes
 };
 
 // What one input gave: a trouble with the file itself, and the most clocks

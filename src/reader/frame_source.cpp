@@ -5,6 +5,7 @@
 
 #include "reader/clock_reading.h"
 #include "reader/media_input.h"
+#include "reader/picture_file.h"
 
 namespace {
 
@@ -29,6 +30,13 @@ std::size_t ProgressTotal(const cv::VideoCapture& video, std::size_t framesDecla
     const double framesPerSecond = video.get(cv::CAP_PROP_FPS);
     const bool longVideo = framesPerSecond > 0 && static_cast<double>(framesDeclared) / framesPerSecond > kProgressMinimumS;
     return longVideo ? framesDeclared : 0;
+}
+
+std::string TooLargeMessage(cv::Size sizePx)
+{
+    return "the picture is " + std::to_string(sizePx.width) + " x " + std::to_string(sizePx.height) +
+           " pixels, more than any camera makes (" + std::to_string(static_cast<int>(kMaxPictureMegapixels)) +
+           " megapixels at most)";
 }
 
 }  // namespace
@@ -58,12 +66,22 @@ std::optional<FrameTask> FrameSource::StartInput(std::size_t inputIndex)
     }
     if (*kind == MediaKind::Other) return Trouble(inputIndex, 0, Rejection::NotImageOrVideo, "not an image or video");
     if (*kind == MediaKind::Image) {
+        const std::optional<cv::Size> sizePx = PictureSizeFromHeader(path);
+        if (sizePx && LargerThanAnyCamera(*sizePx)) {
+            return Trouble(inputIndex, 0, Rejection::PictureTooLarge, TooLargeMessage(*sizePx));
+        }
         FrameTask task = Task(inputIndex, 0);
         task.imageFile = path;
         return task;
     }
     if (!video_.open(path.string(), cv::CAP_FFMPEG)) {
         return Trouble(inputIndex, 0, Rejection::TruncatedVideo, "the video cannot be opened: cut short or damaged");
+    }
+    const cv::Size frameSizePx(static_cast<int>(video_.get(cv::CAP_PROP_FRAME_WIDTH)),
+                               static_cast<int>(video_.get(cv::CAP_PROP_FRAME_HEIGHT)));
+    if (LargerThanAnyCamera(frameSizePx)) {
+        video_.release();
+        return Trouble(inputIndex, 0, Rejection::PictureTooLarge, TooLargeMessage(frameSizePx));
     }
     videoInput_ = inputIndex;
     videoFramesRead_ = 0;
@@ -116,5 +134,8 @@ JudgedFrame JudgeTask(FrameTask task, const VerdictOptions& options)
         return judged;
     }
     judged.row.verdict = JudgeFrame(ReadClocks(picture), options);
+    if (!task.imageFile.empty() && JpegCutShort(task.imageFile)) {
+        judged.problemMessage = "the JPEG file is cut short: read as far as it goes";
+    }
     return judged;
 }

@@ -3,7 +3,7 @@
 #include <string_view>
 
 // Why a frame or an input gives no latency. The first group judges what was
-// read in a frame; the last three are about the input file itself.
+// read in a frame; the last four are about the input file itself.
 enum class Rejection {
     NoClock,
     OneClock,
@@ -14,9 +14,10 @@ enum class Rejection {
     UnreadableFile,
     NotImageOrVideo,
     TruncatedVideo,
+    PictureTooLarge,
 };
 
-constexpr int kRejectionCount = static_cast<int>(Rejection::TruncatedVideo) + 1;
+constexpr int kRejectionCount = static_cast<int>(Rejection::PictureTooLarge) + 1;
 
 // The short fixed name the reports print, e.g. "doubtful digit".
 std::string_view RejectionName(Rejection rejection);

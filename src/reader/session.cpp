@@ -13,7 +13,7 @@ namespace {
 bool IsInputTrouble(Rejection rejection)
 {
     return rejection == Rejection::UnreadableFile || rejection == Rejection::NotImageOrVideo ||
-           rejection == Rejection::TruncatedVideo;
+           rejection == Rejection::TruncatedVideo || rejection == Rejection::PictureTooLarge;
 }
 
 // The reporting side of the pipeline: sees every judged frame in order.

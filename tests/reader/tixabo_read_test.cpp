@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,6 +37,19 @@ std::string ContentOf(const fs::path& path)
 {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), {}};
+}
+
+// A BMP whose header claims a picture far larger than any camera makes
+// (30,000 pixels square: gigabytes decoded); the pixels are never there.
+void WriteHugeBmpHeader(const fs::path& path)
+{
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(cv::imencode(".bmp", cv::Mat(2, 2, CV_8UC3, cv::Scalar::all(0)), bytes));
+    constexpr std::size_t kWidthAt = 18, kHeightAt = 22;
+    constexpr std::int32_t kSidePx = 30'000;
+    for (const std::size_t at : {kWidthAt, kHeightAt}) std::memcpy(&bytes[at], &kSidePx, sizeof kSidePx);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteVideo(const fs::path& path, const std::vector<cv::Mat>& frames, double framesPerSecond)
@@ -93,6 +107,11 @@ protected:
         const cv::Mat& two = clockFrames.front();
         ASSERT_TRUE(cv::imwrite((folder_ / "two.png").string(), two));
         ASSERT_TRUE(cv::imwrite((folder_ / "one.png").string(), two.colRange(two.cols / 2, two.cols)));
+        WriteHugeBmpHeader(folder_ / "huge.bmp");
+        std::vector<unsigned char> jpeg;
+        ASSERT_TRUE(cv::imencode(".jpg", two, jpeg));
+        std::ofstream(folder_ / "cut.jpg", std::ios::binary)
+            .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size() / 2));
     }
 
     static void TearDownTestSuite() { fs::remove_all(folder_); }
@@ -146,6 +165,8 @@ TEST_F(TixaboRead, RefusesBadInputsWithTheirOwnExitCodesAndReadsOnAfterThem)
         {"missing.png", kExitUnreadableFile, {{"missing.png", "unreadable file"}}},
         {"notes.png", kExitNotImageOrVideo, {{"notes.png", "not an image or video"}}},
         {"truncated.avi", kExitTruncatedVideo, {{"truncated.avi", "truncated video"}}},
+        {"huge.bmp", kExitPictureTooLarge, {{"huge.bmp", "picture too large"}}},
+        {"cut.jpg", kExitNoClock, {{"cut.jpg", "no clock"}}},
         {"blank.png", kExitNoClock, {{"blank.png", "no clock"}}},
         {"shots", kExitNoClock, {{"shots/blank.png", "no clock"}}},
         {"--plot no-such-folder/plot.png blank.png", kExitInternalError, {{"blank.png", "no clock"}}},
@@ -169,6 +190,15 @@ TEST_F(TixaboRead, RefusesBadInputsWithTheirOwnExitCodesAndReadsOnAfterThem)
         EXPECT_EQ(summary.at("read").get<std::size_t>() + summary.at("rejected").get<std::size_t>(), outcome.rows.size() - 1)
             << c.arguments;
     }
+}
+
+// Told apart from a picture that merely shows no clock: the size before any
+// decoding, the cut when the decoder meets it.
+TEST_F(TixaboRead, SaysWhyAPictureIsTooLargeOrCutShort)
+{
+    EXPECT_NE(Run("huge.bmp").errors.find("30000 x 30000 pixels, more than any camera makes"), std::string::npos);
+    EXPECT_NE(Run("cut.jpg").errors.find("cut.jpg: the JPEG file is cut short"), std::string::npos);
+    EXPECT_EQ(Run("two.png").errors.find("cut short"), std::string::npos);
 }
 
 TEST_F(TixaboRead, ReadsEveryFrameOfAWholeVideoAndPlotsThem)
