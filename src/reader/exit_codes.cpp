@@ -4,7 +4,9 @@ int InputExitCode(const InputOutcome& outcome)
 {
     if (outcome.problem == Rejection::UnreadableFile) return kExitUnreadableFile;
     if (outcome.problem == Rejection::NotImageOrVideo) return kExitNotImageOrVideo;
-    if (outcome.problem == Rejection::TruncatedVideo) return kExitTruncatedVideo;
+    if (outcome.problem == Rejection::TruncatedVideo || outcome.problem == Rejection::TruncatedPicture) {
+        return kExitTruncatedVideo;
+    }
     if (outcome.problem == Rejection::PictureTooLarge) return kExitPictureTooLarge;
     if (outcome.mostClocks == 0) return kExitNoClock;
     if (outcome.mostClocks == 1) return kExitOneClock;

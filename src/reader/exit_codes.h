@@ -13,7 +13,7 @@ enum ExitCode : int {
     kExitUsage = 2,
     kExitUnreadableFile = 3,  // missing or unreadable
     kExitNotImageOrVideo = 4,
-    kExitTruncatedVideo = 5,
+    kExitTruncatedVideo = 5,  // also a JPEG picture cut short
     kExitNoClock = 6,   // an input in which no picture shows any clock
     kExitOneClock = 7,  // an input in which no picture shows two clocks
     kExitPictureTooLarge = 8,  // an image or video larger than any camera makes

@@ -134,8 +134,11 @@ JudgedFrame JudgeTask(FrameTask task, const VerdictOptions& options)
         return judged;
     }
     judged.row.verdict = JudgeFrame(ReadClocks(picture), options);
+    // Rows past the cut are no picture: a window's newest line may be among
+    // them, so what is read is shown but gives no latency.
     if (!task.imageFile.empty() && JpegCutShort(task.imageFile)) {
-        judged.problemMessage = "the JPEG file is cut short: read as far as it goes";
+        judged.row.verdict = RejectedAfterReading(std::move(judged.row.verdict), Rejection::TruncatedPicture);
+        judged.problemMessage = "the JPEG file is cut short: read as far as it goes, no latency taken from it";
     }
     return judged;
 }

@@ -12,6 +12,7 @@ std::string_view RejectionName(Rejection rejection)
     case Rejection::UnreadableFile: return "unreadable file";
     case Rejection::NotImageOrVideo: return "not an image or video";
     case Rejection::TruncatedVideo: return "truncated video";
+    case Rejection::TruncatedPicture: return "truncated picture";
     case Rejection::PictureTooLarge: return "picture too large";
     }
     return "unknown";

@@ -3,7 +3,7 @@
 #include <string_view>
 
 // Why a frame or an input gives no latency. The first group judges what was
-// read in a frame; the last four are about the input file itself.
+// read in a frame; the last five are about the input file itself.
 enum class Rejection {
     NoClock,
     OneClock,
@@ -14,6 +14,7 @@ enum class Rejection {
     UnreadableFile,
     NotImageOrVideo,
     TruncatedVideo,
+    TruncatedPicture,
     PictureTooLarge,
 };
 

@@ -13,7 +13,8 @@ namespace {
 bool IsInputTrouble(Rejection rejection)
 {
     return rejection == Rejection::UnreadableFile || rejection == Rejection::NotImageOrVideo ||
-           rejection == Rejection::TruncatedVideo || rejection == Rejection::PictureTooLarge;
+           rejection == Rejection::TruncatedVideo || rejection == Rejection::TruncatedPicture ||
+           rejection == Rejection::PictureTooLarge;
 }
 
 // The reporting side of the pipeline: sees every judged frame in order.

@@ -157,3 +157,11 @@ FrameVerdict RejectedInput(Rejection rejection)
 {
     return Rejected({}, rejection);
 }
+
+FrameVerdict RejectedAfterReading(FrameVerdict verdict, Rejection rejection)
+{
+    for (JudgedClock& clock : verdict.clocks) clock.latencyUs.reset();
+    verdict.latencyUs.reset();
+    verdict.rejection = rejection;
+    return verdict;
+}

@@ -52,3 +52,7 @@ FrameVerdict JudgeFrame(std::vector<ClockReading> clocks, const VerdictOptions& 
 
 // A verdict for an input that gave no picture at all.
 FrameVerdict RejectedInput(Rejection rejection);
+
+// The verdict of a picture found unfit after it was read (a file cut
+// short): its clocks kept as read, every latency dropped.
+FrameVerdict RejectedAfterReading(FrameVerdict verdict, Rejection rejection);

@@ -166,7 +166,7 @@ TEST_F(TixaboRead, RefusesBadInputsWithTheirOwnExitCodesAndReadsOnAfterThem)
         {"notes.png", kExitNotImageOrVideo, {{"notes.png", "not an image or video"}}},
         {"truncated.avi", kExitTruncatedVideo, {{"truncated.avi", "truncated video"}}},
         {"huge.bmp", kExitPictureTooLarge, {{"huge.bmp", "picture too large"}}},
-        {"cut.jpg", kExitNoClock, {{"cut.jpg", "no clock"}}},
+        {"cut.jpg", kExitTruncatedVideo, {{"cut.jpg", "truncated picture"}}},
         {"blank.png", kExitNoClock, {{"blank.png", "no clock"}}},
         {"shots", kExitNoClock, {{"shots/blank.png", "no clock"}}},
         {"--plot no-such-folder/plot.png blank.png", kExitInternalError, {{"blank.png", "no clock"}}},
