@@ -10,7 +10,7 @@
 
 #include "clock_corpus.h"
 #include "reader/clock_reading.h"
-#include "reader/digit_classifier.h"
+#include "reader/learnt_digits_cache.h"
 #include "reader/line_finder.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "reader/digit_classifier.h"
+#include "reader/learnt_digits_cache.h"
 #include "reader/line_finder.h"
 
 namespace {
@@ -72,6 +73,8 @@ struct FoundLine {
     float stripLeft = 0, stripRight = 0;  // the cells' ends in the strip
     // Each digit read with a learnt shape and a clear lead over the others.
     std::array<bool, kDigitCells.size()> sureDigits{};
+    std::vector<DigitGuess> learntGuesses;  // against the learnt shapes alone
+    cv::Mat cellFeatures;  // one row per digit cell, to read again in the picture's face
     bool plausible = false;  // every digit a learnt shape, every field in range
 };
 
@@ -135,11 +138,16 @@ float InkLevel(const TextLine& line)
     return std::max(1.0f, Percentile(line.strip, 0.99));
 }
 
-bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
+std::vector<float> HalfInkShares(const TextLine& line)
 {
     const float fullInk = InkLevel(line);
     std::vector<float> shares;
     for (const int cell : kDigitCells) shares.push_back(HalfInkShare(line.strip(CellRect(line, cell)), fullInk));
+    return shares;
+}
+
+bool LooksGhosted(const std::vector<float>& shares, const std::vector<DigitGuess>& guesses)
+{
     std::vector<float> sorted = shares;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     const float typical = sorted[sorted.size() / 2];
@@ -161,10 +169,9 @@ int DigitsValue(const std::vector<DigitGuess>& guesses, std::size_t first, std::
     return value;
 }
 
-FoundLine ReadLine(const TextLine& line)
+// The line's fields and how sure each digit is, from its cells' guesses.
+void TakeGuesses(FoundLine& found, const std::vector<DigitGuess>& guesses)
 {
-    const std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line, kHighestDigits);
-    FoundLine found;
     LineReading& reading = found.reading;
     reading.micros = static_cast<std::uint32_t>(DigitsValue(guesses, 0, kCounterDigitCount));
     const int minute = DigitsValue(guesses, kMinuteAt, kMinuteDigits);
@@ -185,7 +192,17 @@ FoundLine ReadLine(const TextLine& line)
         reading.confidence = 0.0f;
         found.plausible = false;
     }
-    reading.ghosted = LooksGhosted(line, guesses);
+}
+
+// Reads a line's digits against the learnt shapes.
+FoundLine ReadLine(const TextLine& line)
+{
+    FoundLine found;
+    LineReading& reading = found.reading;
+    found.cellFeatures = DigitCellFeatures(line);
+    found.learntGuesses = SharedDigitClassifier().ReadDigits(found.cellFeatures, kHighestDigits);
+    TakeGuesses(found, found.learntGuesses);
+    reading.ghosted = LooksGhosted(HalfInkShares(line), found.learntGuesses);
 
     const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
     const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
@@ -200,6 +217,46 @@ FoundLine ReadLine(const TextLine& line)
     found.stripLeft = left;
     found.stripRight = right;
     return found;
+}
+
+// The picture's own face: the cells read surely against the learnt shapes
+// in its lines that may be readings and show one frame.
+PictureFace FaceOf(const std::vector<FoundLine>& lines)
+{
+    PictureFace face;
+    for (const FoundLine& line : lines) {
+        if (!line.plausible || line.reading.ghosted) continue;
+        for (std::size_t position = 0; position < kDigitCells.size(); ++position) {
+            if (line.sureDigits[position]) {
+                AddToFace(face, line.cellFeatures.row(static_cast<int>(position)), line.learntGuesses[position].digit);
+            }
+        }
+    }
+    return face;
+}
+
+// Lines read unsurely against the learnt shapes, read again in the
+// picture's face. The face may make a learnt reading of a cell sure, never
+// change it: a misread cell that led the face astray would then need the
+// learnt shapes to make the same mistake. A line's ghost stays as first
+// judged.
+std::vector<DigitGuess> FaceGuesses(const FoundLine& line, const PictureFace& face)
+{
+    std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line.cellFeatures, kHighestDigits, &face);
+    for (std::size_t position = 0; position < guesses.size(); ++position) {
+        if (guesses[position].digit != line.learntGuesses[position].digit) guesses[position] = line.learntGuesses[position];
+    }
+    return guesses;
+}
+
+void ReadAgainInFace(FoundLine& line, const PictureFace& face)
+{
+    if (line.reading.confidence < kMinConfidence) TakeGuesses(line, FaceGuesses(line, face));
+}
+
+void ReadAgainInFace(std::vector<FoundLine>& lines, const PictureFace& face)
+{
+    for (FoundLine& line : lines) ReadAgainInFace(line, face);
 }
 
 // Lines of one window: stacked closely (multi-line mode rolls five lines;
@@ -440,7 +497,7 @@ bool LineNear(const std::vector<FoundLine>& lines, cv::Point2f centre, float dig
 // was drawn after the lowest line, by about the stack's own step where it
 // shows one.
 std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
-                                       const std::vector<FoundLine>& found)
+                                       const std::vector<FoundLine>& found, const PictureFace& face)
 {
     const FoundLine& bottom = stack.back();
     const std::array<cv::Point2f, 4> quad = QuadBelow(stack);
@@ -449,6 +506,7 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
     const TextLine line = StraightenLine(inkScore, quad);
     if (!HasClockLayout(line)) return std::nullopt;
     FoundLine read = ReadLine(line);
+    ReadAgainInFace(read, face);
     if (!DrawnAfter(read.reading, bottom.reading)) return std::nullopt;
     const double aheadUs = MicrosAhead(read.reading, bottom.reading);
     if (stack.size() < 2) return aheadUs <= kMaxHeldStepUs ? std::optional<FoundLine>(read) : std::nullopt;
@@ -471,7 +529,7 @@ void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
 // below a window's newest in plainInkScore as well makes it doubtful: a
 // score that reads faint ink may lose sharp ink a stream's colours smeared.
 std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat& plainInkScore,
-                                          std::vector<FoundLine> lines)
+                                          std::vector<FoundLine> lines, const PictureFace& face)
 {
     std::sort(lines.begin(), lines.end(), [](const FoundLine& a, const FoundLine& b) { return a.centre.y < b.centre.y; });
 
@@ -532,7 +590,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
     // puts it.
     for (std::vector<FoundLine>& stack : stacks) {
         while (!stack.empty() && stack.size() < std::size_t{kMultiLineCount} && UnreadLineBelow(inkScore, stack)) {
-            const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, lines);
+            const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, lines, face);
             if (!below) break;
             stack.push_back(*below);
         }
@@ -571,13 +629,16 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     const cv::Mat inkScore = InkScore(bgr);
     std::vector<FoundLine> lines;
     AddLines(FindTextLines(inkScore), lines);
-    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, inkScore, lines);
+    const PictureFace face = FaceOf(lines);
+    ReadAgainInFace(lines, face);
+    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, inkScore, lines, face);
     if (clocks.size() < 2) {
         // Fewer than the two clocks a latency needs: faint ink, or ink on a
         // cyan-ish background, may have hidden lines from the first search.
         const std::size_t firstFound = lines.size();
         for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
-        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, inkScore, std::move(lines));
+        ReadAgainInFace(lines, face);
+        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, inkScore, std::move(lines), face);
     }
     if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
@@ -587,7 +648,9 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     const cv::Mat shareScore = InkShareScore(bgr);
     std::vector<FoundLine> shareLines;
     AddLines(FindTextLines(shareScore), shareLines);
-    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, inkScore, std::move(shareLines));
+    const PictureFace shareFace = FaceOf(shareLines);
+    ReadAgainInFace(shareLines, shareFace);
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, inkScore, std::move(shareLines), shareFace);
     const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
     return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
 }

@@ -23,6 +23,8 @@ constexpr double kLearnBlurSigmasPx[] = {0.0, 2.0, 4.0, 6.0};
 constexpr int kLearnShiftPx = 2;
 const cv::Point kLearnCellShiftsPx[] = {
     {0, 0}, {-kLearnShiftPx, 0}, {kLearnShiftPx, 0}, {0, -kLearnShiftPx}, {0, kLearnShiftPx}};
+// A digit seen this many times surely in a picture has a face shape there.
+constexpr int kMinFaceSamples = 2;
 // Share of the average variance added to every feature's, so that shapes
 // unlike the learnt ones are not judged by pixels the fonts happen to share.
 constexpr double kCovarianceShrinkage = 0.1;
@@ -116,48 +118,69 @@ cv::Mat CellFeatures(const cv::Mat& strip, const cv::Rect& cell)
 const std::vector<std::string>& DefaultDigitFonts()
 {
     static const std::vector<std::string> families{
-        "DejaVu Sans Mono", "Inconsolata", "Liberation Mono", "Noto Mono", "Hack",
-        "JetBrains Mono",   "Fira Code",   "Go Mono",         "Cousine",   "FreeMono"};
+        "DejaVu Sans Mono", "Inconsolata", "Liberation Mono", "Noto Mono",     "Hack",      "JetBrains Mono",
+        "Fira Code",        "Go Mono",     "Cousine",         "FreeMono"};
     return families;
 }
 
-DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
-    : digitSums_(cv::Mat::zeros(10, kFeatureCount, CV_64F)),
-      digitCounts_(cv::Mat::zeros(10, 1, CV_64F)),
-      productSums_(cv::Mat::zeros(kFeatureCount, kFeatureCount, CV_64F))
-{
-    const std::vector<std::string> lineTexts = LearningLines();
-    for (const std::string& family : fontFamilies) {
-        FcPattern* font = MatchFamily(family);
-        if (font == nullptr) continue;
-        const cv::Mat sharp = RenderLines(font, lineTexts);
-        FcPatternDestroy(font);
-        for (const double sigma : kLearnBlurSigmasPx) {
-            cv::Mat picture = sharp;
-            if (sigma > 0) cv::GaussianBlur(sharp, picture, cv::Size(), sigma);
-            Learn(picture, lineTexts);
-        }
-        ++fontCount_;
-    }
-    if (fontCount_ == 0) throw std::runtime_error("none of the monospace fonts to learn digits from is installed");
-    Discriminate();
-}
+namespace {
 
-// Averages each digit's cells over the lines of one rendered picture into a
-// shape of its own, and adds every cell, shifted too, to the sums.
-void DigitClassifier::Learn(const cv::Mat& picture, const std::vector<std::string>& lineTexts)
+// What is learnt over every sample, cells a little off included: the sums
+// per digit and of all products, and one averaged shape per digit and
+// picture.
+struct LearningSums {
+    cv::Mat digitSums = cv::Mat::zeros(10, kFeatureCount, CV_64F);
+    cv::Mat digitCounts = cv::Mat::zeros(10, 1, CV_64F);
+    cv::Mat productSums = cv::Mat::zeros(kFeatureCount, kFeatureCount, CV_64F);
+    cv::Mat prototypes;
+    cv::Mat prototypeDigits;
+};
+
+// The learning lines of a sharp rendering, top to bottom; every one must be
+// found, or the font's digits would be learnt in part.
+std::vector<TextLine> SharpLines(const cv::Mat& sharp, std::size_t lineCount, const std::string& family)
 {
-    std::vector<TextLine> lines = FindTextLines(InkScore(picture));
-    if (lines.size() != lineTexts.size()) return;
+    std::vector<TextLine> lines = FindTextLines(InkScore(sharp));
+    if (lines.size() != lineCount) {
+        throw std::runtime_error("learning the digits of " + family + ": " + std::to_string(lines.size()) + " of its " +
+                                 std::to_string(lineCount) + " lines found");
+    }
     std::sort(lines.begin(), lines.end(), [](const TextLine& a, const TextLine& b) {
         return StripToImage(a, {0, 0}).y < StripToImage(b, {0, 0}).y;
     });
+    return lines;
+}
+
+// Blur does not move the text: the same lines of a blurred rendering, where
+// digits may run together too far to be found, straightened from where the
+// sharp ones stand and cut into cells as pictures are.
+std::vector<TextLine> SameLinesIn(const cv::Mat& blurred, const std::vector<TextLine>& sharpLines)
+{
+    const cv::Mat inkScore = InkScore(blurred);
+    std::vector<TextLine> lines;
+    for (const TextLine& sharp : sharpLines) {
+        const float left = sharp.cellEdgesX.front(), right = sharp.cellEdgesX.back();
+        const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
+        lines.push_back(StraightenLine(inkScore, {StripToImage(sharp, {left, top}), StripToImage(sharp, {right, top}),
+                                                  StripToImage(sharp, {right, bottom}), StripToImage(sharp, {left, bottom})}));
+    }
+    return lines;
+}
+
+// Averages each digit's cells over the lines of one rendered picture into a
+// shape of its own, and adds every cell, shifted too, to the sums. `what`
+// names the picture's font and blur for the error a line cut wrongly raises.
+void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& lineTexts, const std::string& what,
+           LearningSums& sums)
+{
     cv::Mat shapeSums = cv::Mat::zeros(10, kFeatureCount, CV_32F);
     cv::Mat samples;
     for (std::size_t index = 0; index < lines.size(); ++index) {
         const TextLine& line = lines[index];
-        // A faint font blurred much can be cut wrongly: its cells run off.
-        if (line.cellEdgesX.front() < kLearnShiftPx || line.cellEdgesX.back() > line.strip.cols - kLearnShiftPx) continue;
+        if (line.cellEdgesX.front() < kLearnShiftPx || line.cellEdgesX.back() > line.strip.cols - kLearnShiftPx) {
+            throw std::runtime_error("learning the digits of " + what + ": line " + std::to_string(index + 1) +
+                                     " is cut into cells beyond its ink");
+        }
         cv::Mat padded;
         cv::copyMakeBorder(line.strip, padded, kLearnShiftPx, kLearnShiftPx, 0, 0, cv::BORDER_CONSTANT, 0);
         for (const int cell : kDigitCells) {
@@ -166,52 +189,180 @@ void DigitClassifier::Learn(const cv::Mat& picture, const std::vector<std::strin
                 const cv::Mat features = CellFeatures(padded, CellRect(line, cell) + cv::Point(0, kLearnShiftPx) + shift);
                 if (shift == cv::Point()) shapeSums.row(digit) += features;
                 samples.push_back(features);
-                cv::Mat sum = digitSums_.row(digit);
+                cv::Mat sum = sums.digitSums.row(digit);
                 cv::add(sum, features, sum, cv::noArray(), CV_64F);
-                digitCounts_.at<double>(digit) += 1.0;
+                sums.digitCounts.at<double>(digit) += 1.0;
             }
         }
     }
     cv::Mat products;
     cv::mulTransposed(samples, products, true);
-    cv::add(productSums_, products, productSums_, cv::noArray(), CV_64F);
+    cv::add(sums.productSums, products, sums.productSums, cv::noArray(), CV_64F);
     for (int digit = 0; digit < 10; ++digit) {
         cv::Mat row = shapeSums.row(digit).clone();
         row /= cv::norm(row);
-        prototypes_.push_back(row);
-        prototypeDigits_.push_back(digit);
+        sums.prototypes.push_back(row);
+        sums.prototypeDigits.push_back(digit);
     }
 }
 
 // A linear discriminant over the samples: each digit a Gaussian about its
 // mean, all sharing one covariance, shrunk towards the average variance.
-void DigitClassifier::Discriminate()
+void Discriminate(const LearningSums& sums, cv::Mat& weights, cv::Mat& offsets, cv::Mat& precision)
 {
     cv::Mat means(10, kFeatureCount, CV_64F);
-    for (int digit = 0; digit < 10; ++digit) means.row(digit) = digitSums_.row(digit) / digitCounts_.at<double>(digit);
-    const double count = cv::sum(digitCounts_)[0];
-    cv::Mat covariance = productSums_ / count;
     for (int digit = 0; digit < 10; ++digit) {
-        covariance -= (digitCounts_.at<double>(digit) / count) * means.row(digit).t() * means.row(digit);
+        means.row(digit) = sums.digitSums.row(digit) / sums.digitCounts.at<double>(digit);
+    }
+    const double count = cv::sum(sums.digitCounts)[0];
+    cv::Mat covariance = sums.productSums / count;
+    for (int digit = 0; digit < 10; ++digit) {
+        covariance -= (sums.digitCounts.at<double>(digit) / count) * means.row(digit).t() * means.row(digit);
     }
     const double averageVariance = cv::trace(covariance)[0] / kFeatureCount;
     covariance = (1.0 - kCovarianceShrinkage) * covariance +
                  kCovarianceShrinkage * averageVariance * cv::Mat::eye(kFeatureCount, kFeatureCount, CV_64F);
-    cv::Mat weights;
-    cv::solve(covariance, means.t(), weights, cv::DECOMP_CHOLESKY);
-    cv::Mat offsets = -0.5 * means * weights;
-    weights.convertTo(weights_, CV_32F);
-    cv::Mat(offsets.diag().t()).convertTo(offsets_, CV_32F);
+    cv::Mat inverse;
+    cv::invert(covariance, inverse, cv::DECOMP_CHOLESKY);
+    const cv::Mat solved = inverse * means.t();
+    const cv::Mat offsetsPerDigit = -0.5 * means * solved;
+    solved.convertTo(weights, CV_32F);
+    cv::Mat(offsetsPerDigit.diag().t()).convertTo(offsets, CV_32F);
+    inverse.convertTo(precision, CV_32F);
+}
+
+// The file's modification time and size, which change when it is replaced.
+std::string FileStamp(const std::string& path)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    const auto modified = std::filesystem::last_write_time(path, error);
+    return path + ":" + std::to_string(size) + ":" + std::to_string(modified.time_since_epoch().count());
+}
+
+}  // namespace
+
+std::string InstalledFontsIdentity(const std::vector<std::string>& fontFamilies)
+{
+    std::string identity;
+    for (const std::string& family : fontFamilies) {
+        FcPattern* font = MatchFamily(family);
+        if (font == nullptr) continue;
+        FcChar8* file = nullptr;
+        if (FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch) {
+            identity += family + "=" + FileStamp(reinterpret_cast<const char*>(file)) + "\n";
+        }
+        FcPatternDestroy(font);
+    }
+    return identity;
+}
+
+DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
+{
+    const std::vector<std::string> lineTexts = LearningLines();
+    LearningSums sums;
+    for (const std::string& family : fontFamilies) {
+        FcPattern* font = MatchFamily(family);
+        if (font == nullptr) continue;
+        const cv::Mat sharp = RenderLines(font, lineTexts);
+        FcPatternDestroy(font);
+        const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), family);
+        for (const double sigma : kLearnBlurSigmasPx) {
+            cv::Mat blurred;
+            if (sigma > 0) cv::GaussianBlur(sharp, blurred, cv::Size(), sigma);
+            Learn(sigma > 0 ? SameLinesIn(blurred, sharpLines) : sharpLines, lineTexts,
+                  family + " blurred by " + std::to_string(static_cast<int>(sigma)) + " px", sums);
+        }
+    }
+    if (sums.prototypes.empty()) throw std::runtime_error("none of the monospace fonts to learn digits from is installed");
+    prototypes_ = sums.prototypes;
+    prototypeDigits_ = sums.prototypeDigits;
+    Discriminate(sums, weights_, offsets_, precision_);
+}
+
+bool DigitClassifier::Save(const std::filesystem::path& file) const
+{
+    try {
+        cv::FileStorage storage(file.string(), cv::FileStorage::WRITE | cv::FileStorage::BASE64);
+        if (!storage.isOpened()) return false;
+        storage << "prototypes" << prototypes_ << "prototype_digits" << prototypeDigits_ << "weights" << weights_
+                << "offsets" << offsets_ << "precision" << precision_;
+        storage.release();
+        return true;
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+std::optional<DigitClassifier> DigitClassifier::Load(const std::filesystem::path& file)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    DigitClassifier classifier;
+    try {
+        cv::FileStorage storage(file.string(), cv::FileStorage::READ);
+        if (!storage.isOpened()) return std::nullopt;
+        storage["prototypes"] >> classifier.prototypes_;
+        storage["prototype_digits"] >> classifier.prototypeDigits_;
+        storage["weights"] >> classifier.weights_;
+        storage["offsets"] >> classifier.offsets_;
+        storage["precision"] >> classifier.precision_;
+    } catch (const cv::Exception&) {
+        return std::nullopt;
+    }
+    const bool whole = classifier.prototypes_.type() == CV_32F && classifier.prototypes_.cols == kFeatureCount &&
+                       classifier.prototypeDigits_.type() == CV_32S &&
+                       classifier.prototypeDigits_.total() == static_cast<std::size_t>(classifier.prototypes_.rows) &&
+                       classifier.weights_.type() == CV_32F && classifier.weights_.size() == cv::Size(10, kFeatureCount) &&
+                       classifier.offsets_.type() == CV_32F && classifier.offsets_.size() == cv::Size(10, 1) &&
+                       classifier.precision_.type() == CV_32F &&
+                       classifier.precision_.size() == cv::Size(kFeatureCount, kFeatureCount);
+    if (!whole) return std::nullopt;
+    return classifier;
+}
+
+cv::Mat DigitCellFeatures(const TextLine& line)
+{
+    cv::Mat features;
+    for (const int cell : kDigitCells) features.push_back(CellFeatures(line.strip, CellRect(line, cell)));
+    return features;
+}
+
+void AddToFace(PictureFace& face, const cv::Mat& cellFeatures, int digit)
+{
+    if (face.featureSums.empty()) face.featureSums = cv::Mat::zeros(10, kFeatureCount, CV_32F);
+    face.featureSums.row(digit) += cellFeatures;
+    ++face.sampleCounts[static_cast<std::size_t>(digit)];
 }
 
 std::vector<DigitGuess> DigitClassifier::ReadDigits(const TextLine& line,
                                                     const std::array<int, kDigitCells.size()>& highestDigits) const
 {
-    cv::Mat features;
-    for (const int cell : kDigitCells) features.push_back(CellFeatures(line.strip, CellRect(line, cell)));
+    return ReadDigits(DigitCellFeatures(line), highestDigits);
+}
+
+std::vector<DigitGuess> DigitClassifier::ReadDigits(const cv::Mat& features,
+                                                    const std::array<int, kDigitCells.size()>& highestDigits,
+                                                    const PictureFace* face) const
+{
+    cv::Mat weights = weights_, offsets = offsets_, shapes = prototypes_, shapeDigits = prototypeDigits_;
+    if (face != nullptr && !face->featureSums.empty()) {
+        weights = weights_.clone();
+        offsets = offsets_.clone();
+        for (int digit = 0; digit < 10; ++digit) {
+            const int samples = face->sampleCounts[static_cast<std::size_t>(digit)];
+            if (samples < kMinFaceSamples) continue;
+            const cv::Mat mean = face->featureSums.row(digit) / samples;
+            const cv::Mat weight = precision_ * mean.t();
+            weight.copyTo(weights.col(digit));
+            offsets.at<float>(digit) = static_cast<float>(-0.5 * mean.dot(weight.t()));
+            shapes.push_back(cv::Mat(mean / cv::norm(mean)));
+            shapeDigits.push_back(digit);
+        }
+    }
     cv::Mat likeness, discriminants;
-    cv::gemm(features, prototypes_, 1.0, cv::Mat(), 0.0, likeness, cv::GEMM_2_T);
-    cv::gemm(features, weights_, 1.0, cv::repeat(offsets_, features.rows, 1), 1.0, discriminants);
+    cv::gemm(features, shapes, 1.0, cv::Mat(), 0.0, likeness, cv::GEMM_2_T);
+    cv::gemm(features, weights, 1.0, cv::repeat(offsets, features.rows, 1), 1.0, discriminants);
 
     std::vector<DigitGuess> guesses;
     for (int row = 0; row < features.rows; ++row) {
@@ -224,17 +375,11 @@ std::vector<DigitGuess> DigitClassifier::ReadDigits(const TextLine& line,
         }
         guess.margin = scores[guess.digit] - runnerUp;
         guess.score = -1.0f;
-        const float* shapes = likeness.ptr<float>(row);
+        const float* likenesses = likeness.ptr<float>(row);
         for (int column = 0; column < likeness.cols; ++column) {
-            if (prototypeDigits_[static_cast<std::size_t>(column)] == guess.digit) guess.score = std::max(guess.score, shapes[column]);
+            if (shapeDigits.at<int>(column) == guess.digit) guess.score = std::max(guess.score, likenesses[column]);
         }
         guesses.push_back(guess);
     }
     return guesses;
-}
-
-const DigitClassifier& SharedDigitClassifier()
-{
-    static const DigitClassifier classifier(DefaultDigitFonts());
-    return classifier;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,16 +19,41 @@ struct DigitGuess {
     float margin = 0.0f;
 };
 
+// The shapes of one picture's own font: every digit of a clock is drawn in
+// one face, so the cells read surely in a picture are samples of it to read
+// its unsure cells against. Feature sums and counts per digit.
+struct PictureFace {
+    cv::Mat featureSums;  // CV_32F, one row per digit
+    std::array<int, 10> sampleCounts{};
+};
+
+// The features of a line's digit cells, one row per cell of kDigitCells.
+cv::Mat DigitCellFeatures(const TextLine& line);
+
+// Adds a cell read surely as `digit` to the picture's face.
+void AddToFace(PictureFace& face, const cv::Mat& cellFeatures, int digit);
+
 // Monospace families the digit shapes are learnt from, when installed. The
 // clock draws in Consolas on Windows and in look-alikes under Wine; learning
 // from many designs keeps the reader from depending on one font's shapes.
 const std::vector<std::string>& DefaultDigitFonts();
 
+// What identifies the fonts a classifier learns from the given families:
+// each installed one's file, size and modification time.
+std::string InstalledFontsIdentity(const std::vector<std::string>& fontFamilies);
+
 // Digit shapes learnt from the given families (the installed ones among
 // them) rendered as clock lines and cut into cells the way pictures are.
+// Throws when none is installed, or when a font's learning lines are not all
+// found: a font learnt in part would skew every reading.
 class DigitClassifier {
 public:
     explicit DigitClassifier(const std::vector<std::string>& fontFamilies);
+
+    // What was learnt, kept in a file and read back whole; nothing when the
+    // file is missing, unreadable or not such a file.
+    bool Save(const std::filesystem::path& file) const;
+    static std::optional<DigitClassifier> Load(const std::filesystem::path& file);
 
     // The digits of a line's cells, one guess per cell of kDigitCells. A digit
     // above a cell's entry in `highestDigits` (one the clock never draws
@@ -34,18 +61,19 @@ public:
     std::vector<DigitGuess> ReadDigits(const TextLine& line,
                                        const std::array<int, kDigitCells.size()>& highestDigits) const;
 
+    // The same for cells' features (DigitCellFeatures); where `face` holds a
+    // digit seen surely in the picture, that digit is its shape there: its
+    // learnt mean gives way to the face's, under the same covariance.
+    std::vector<DigitGuess> ReadDigits(const cv::Mat& cellFeatures,
+                                       const std::array<int, kDigitCells.size()>& highestDigits,
+                                       const PictureFace* face = nullptr) const;
+
 private:
-    void Learn(const cv::Mat& picture, const std::vector<std::string>& lineTexts);
-    void Discriminate();
+    DigitClassifier() = default;
     cv::Mat prototypes_;  // one normalised feature row per learnt shape
-    std::vector<int> prototypeDigits_;
-    std::size_t fontCount_ = 0;
-    // What is learnt over every sample, cells a little off included: the
-    // sums per digit and of all products, then a linear discriminant
-    // (weights, one column per digit, and offsets) from them.
-    cv::Mat digitSums_, digitCounts_, productSums_;
-    cv::Mat weights_, offsets_;
+    cv::Mat prototypeDigits_;  // CV_32S, the digit of each
+    // The linear discriminant over every sample: weights, one column per
+    // digit, and offsets, and the inverse of its shared covariance.
+    cv::Mat weights_, offsets_, precision_;
 };
 
-// The classifier built from DefaultDigitFonts, made once.
-const DigitClassifier& SharedDigitClassifier();

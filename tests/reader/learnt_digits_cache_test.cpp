@@ -1,0 +1,84 @@
+// What the reader learnt is kept per set of fonts and read back whole.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "clock_pictures.h"
+#include "reader/learnt_digits_cache.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kTwoFonts{"DejaVu Sans Mono", "Inconsolata"};
+
+std::vector<fs::path> FilesIn(const fs::path& folder)
+{
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+    return files;
+}
+
+// Each digit of a clock's newest line and how sure it is.
+std::vector<std::pair<int, float>> ReadNewestLine(const DigitClassifier& classifier)
+{
+    ClockFrame frame;
+    frame.displayMode = 1;
+    frame.lines = LinesEndingAt({1'234'567'890u, 2'345'678'901u}, 0, 16'667, 1);
+    const std::vector<TextLine> lines = FindTextLines(InkScore(RenderClockFrame(frame)));
+    EXPECT_EQ(lines.size(), 1u);
+    std::array<int, kDigitCells.size()> everyDigit{};
+    everyDigit.fill(9);
+    std::vector<std::pair<int, float>> read;
+    for (const DigitGuess& guess : classifier.ReadDigits(lines.at(0), everyDigit)) read.emplace_back(guess.digit, guess.margin);
+    return read;
+}
+
+class LearntDigitsCache : public ::testing::Test {
+protected:
+    void SetUp() override { fs::create_directories(folder_); }
+    void TearDown() override { fs::remove_all(folder_); }
+    const fs::path folder_ = fs::temp_directory_path() / ("tixabo-digits-" + std::to_string(getpid()));
+};
+
+TEST_F(LearntDigitsCache, KeepsOneFilePerReaderAndReadsItBackAsLearnt)
+{
+    const CachedClassifier learnt = CachedDigitClassifier(kTwoFonts, folder_);
+    EXPECT_FALSE(learnt.readFromCache);
+    ASSERT_EQ(FilesIn(folder_).size(), 1u);
+    const CachedClassifier kept = CachedDigitClassifier(kTwoFonts, folder_);
+    EXPECT_TRUE(kept.readFromCache);
+    EXPECT_EQ(ReadNewestLine(kept.classifier), ReadNewestLine(learnt.classifier));
+
+    // Other fonts are learnt anew, and their file replaces this reader's old one.
+    const CachedClassifier other = CachedDigitClassifier({"Inconsolata"}, folder_);
+    EXPECT_FALSE(other.readFromCache);
+    ASSERT_EQ(FilesIn(folder_).size(), 1u);
+    EXPECT_TRUE(CachedDigitClassifier({"Inconsolata"}, folder_).readFromCache);
+}
+
+TEST_F(LearntDigitsCache, LearnsAgainOverADamagedFileAndWithoutAFolder)
+{
+    CachedDigitClassifier(kTwoFonts, folder_);
+    const fs::path file = FilesIn(folder_).at(0);
+    for (const std::string damage : {"", "%YAML:1.0\n---\nweights: 3\n", "not a file of learnt digits"}) {
+        std::ofstream(file, std::ios::trunc) << damage;
+        const CachedClassifier relearnt = CachedDigitClassifier(kTwoFonts, folder_);
+        EXPECT_FALSE(relearnt.readFromCache) << damage;
+        EXPECT_EQ(ReadNewestLine(relearnt.classifier)[0].first, 1) << damage;  // 123456789
+        EXPECT_TRUE(CachedDigitClassifier(kTwoFonts, folder_).readFromCache) << damage;
+    }
+    EXPECT_FALSE(CachedDigitClassifier(kTwoFonts, std::nullopt).readFromCache);
+}
+
+TEST(DigitLearning, FailsLoudlyWithoutAnyInstalledFont)
+{
+    EXPECT_THROW(DigitClassifier({"No Such Mono Family"}), std::runtime_error);
+}
+
+}  // namespace
