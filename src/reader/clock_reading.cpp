@@ -235,16 +235,25 @@ PictureFace FaceOf(const std::vector<FoundLine>& lines)
     return face;
 }
 
+// Cells whose misreading the two faces' agreement always catches: the
+// counter's digits worth 10 ms or more and the wall clock's but its last
+// (with the default tolerance, a latency the faces let through is off by
+// less than 4 ms).
+constexpr std::array<bool, kDigitCells.size()> kCheckedByOtherFace{true,  true, true, true, true, false, false, false,
+                                                                   false, true, true, true, true, true, true,  false};
+
 // Lines read unsurely against the learnt shapes, read again in the
-// picture's face. The face may make a learnt reading of a cell sure, never
-// change it: a misread cell that led the face astray would then need the
-// learnt shapes to make the same mistake. A line's ghost stays as first
+// picture's face. In a cell the other face checks, the face's reading is
+// taken; elsewhere it may make a learnt reading sure, never change it, since
+// a wrong change there would pass unseen. A line's ghost stays as first
 // judged.
 std::vector<DigitGuess> FaceGuesses(const FoundLine& line, const PictureFace& face)
 {
     std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line.cellFeatures, kHighestDigits, &face);
     for (std::size_t position = 0; position < guesses.size(); ++position) {
-        if (guesses[position].digit != line.learntGuesses[position].digit) guesses[position] = line.learntGuesses[position];
+        if (!kCheckedByOtherFace[position] && guesses[position].digit != line.learntGuesses[position].digit) {
+            guesses[position] = line.learntGuesses[position];
+        }
     }
     return guesses;
 }
@@ -296,13 +305,13 @@ bool FacesStepTogether(const LineReading& later, const LineReading& earlier)
 }
 
 // Multi-line mode rolls one frame a line, so a window's lines step by one
-// period in both faces. Where they do, a digit of the newest line read
-// unsurely is held by the same digit read surely in an older line: a
-// misread digit would break the steps, whether that digit changes from
-// line to line or not.
-bool HeldByOlderLines(const std::vector<FoundLine>& stack)
+// period in both faces and by one line step in the picture; where at least
+// kMinLinesHolding + 1 lines do (within the ticks' jitter), every digit but
+// those the jitter and the wall clock's truncation leave open is what the
+// steps predict: a misread digit would break them.
+bool StepsEvenly(const std::vector<FoundLine>& stack)
 {
-    if (stack.size() < kMinLinesHolding + 1 || !stack.back().plausible) return false;
+    if (stack.size() < kMinLinesHolding + 1) return false;
     const float stepPx = stack[1].centre.y - stack[0].centre.y;
     const std::uint32_t stepUs = MicrosAhead(stack[1].reading, stack[0].reading);
     if (stepUs == 0 || stepUs > kMaxHeldStepUs) return false;
@@ -314,6 +323,20 @@ bool HeldByOlderLines(const std::vector<FoundLine>& stack)
         if (std::abs(aheadUs - stepUs) > kStepJitterUs) return false;
         if (!FacesStepTogether(later, earlier)) return false;
     }
+    return true;
+}
+
+// The digits even steps predict: all but the counter's below a millisecond
+// and the wall clock's last.
+constexpr std::array<bool, kDigitCells.size()> kStepPredicted{true, true, true, true, true, true, false, false,
+                                                               false, true, true, true, true, true, true, false};
+
+// A digit of the newest line read unsurely is held where the window steps
+// evenly and an older line reads that digit surely, whether that digit
+// changes from line to line or not.
+bool HeldByOlderLines(const std::vector<FoundLine>& stack)
+{
+    if (!stack.back().plausible || !StepsEvenly(stack)) return false;
     for (std::size_t position = 0; position < kDigitCells.size(); ++position) {
         if (stack.back().sureDigits[position]) continue;
         if (std::none_of(stack.begin(), stack.end() - 1,
@@ -322,6 +345,26 @@ bool HeldByOlderLines(const std::vector<FoundLine>& stack)
         }
     }
     return true;
+}
+
+// The picture's face grown by the digits the even steps of its windows
+// predict, and every unsure line read again in it.
+void ReadAgainInSteppedFace(std::vector<std::vector<FoundLine>>& stacks, const PictureFace& pictureFace)
+{
+    PictureFace face{pictureFace.featureSums.clone(), pictureFace.sampleCounts};
+    for (const std::vector<FoundLine>& stack : stacks) {
+        const bool predicted = StepsEvenly(stack) && std::all_of(stack.begin(), stack.end(), [](const FoundLine& line) {
+                                   return line.plausible && !line.reading.ghosted;
+                               });
+        if (!predicted) continue;
+        for (const FoundLine& line : stack) {
+            for (std::size_t position = 0; position < kDigitCells.size(); ++position) {
+                if (!kStepPredicted[position]) continue;
+                AddToFace(face, line.cellFeatures.row(static_cast<int>(position)), line.learntGuesses[position].digit);
+            }
+        }
+    }
+    for (std::vector<FoundLine>& stack : stacks) ReadAgainInFace(stack, face);
 }
 
 // `apart`: two lines of one window that cannot both be in one frame.
@@ -595,6 +638,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
             stack.push_back(*below);
         }
     }
+    ReadAgainInSteppedFace(stacks, face);
     std::vector<ClockReading> clocks;
     for (std::size_t index = 0; index < stacks.size(); ++index) {
         if (stacks[index].empty()) continue;
