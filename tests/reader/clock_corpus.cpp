@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <map>
 #include <numbers>
 #include <random>
 
@@ -11,6 +13,9 @@
 namespace {
 
 constexpr std::uint64_t kCorpusSeed = 0x7158'ab00'0000'0000ull;
+constexpr std::uint64_t kUnseenTuningSeed = 0x7158'ab01'0000'0000ull;
+constexpr std::uint64_t kUnseenHeldOutSeed = 0x7158'ab02'0000'0000ull;
+constexpr std::int64_t kMicrosDial = 429'496'730;
 constexpr std::uint32_t kMaxLatencyUs = 300'000;
 constexpr std::uint32_t kWallPeriodUs = 3'600'000'000u;
 constexpr double kStrokePerClockPx = 10.0;  // a digit's stroke where the clock is shown 1:1
@@ -81,7 +86,16 @@ std::vector<ClockLine> ShownLines(const CorpusCase& corpusCase, std::int64_t new
 // The face of a screen with bezel and chrome is about this much wider than high.
 double ScreenAspect(const CorpusCase& corpusCase)
 {
+    const cv::Size desktop = corpusCase.screenDesktopPx;
+    if (!desktop.empty()) return static_cast<double>(desktop.width) / desktop.height;
     return (corpusCase.clientSizePx.width * 1.05) / (corpusCase.clientSizePx.height * 1.05 + 60.0);
+}
+
+// What fills a screen: the clock's window, or the desktop it is on.
+double ScreenContentWidthPx(const CorpusCase& corpusCase)
+{
+    const cv::Size desktop = corpusCase.screenDesktopPx;
+    return desktop.empty() ? corpusCase.clientSizePx.width : desktop.width;
 }
 
 float TurnDeg(Random& random, double usual, double largest)
@@ -90,16 +104,17 @@ float TurnDeg(Random& random, double usual, double largest)
     return static_cast<float>(Uniform(random, -limit, limit));
 }
 
-// Two screens in halves of the picture, each turned its own way; sometimes
-// one is much further away.
+// The screens in equal parts of the picture, each turned its own way;
+// sometimes one is much further away.
 void PickPoses(CorpusCase& corpusCase, Random& random)
 {
     const cv::Size picture = corpusCase.pictureSizePx;
-    const double slotWidth = corpusCase.stacked ? picture.width : picture.width / 2.0;
-    const double slotHeight = corpusCase.stacked ? picture.height / 2.0 : picture.height;
+    const int slots = ClockCount(corpusCase);
+    const double slotWidth = corpusCase.stacked ? picture.width : picture.width / static_cast<double>(slots);
+    const double slotHeight = corpusCase.stacked ? picture.height / static_cast<double>(slots) : picture.height;
     const double fittingWidth = std::min(slotWidth, slotHeight * ScreenAspect(corpusCase));
-    const int smaller = static_cast<int>(UniformInt(random, 0, 1));
-    for (int slot = 0; slot < 2; ++slot) {
+    const int smaller = static_cast<int>(UniformInt(random, 0, static_cast<std::uint32_t>(slots - 1)));
+    for (int slot = 0; slot < slots; ++slot) {
         ScreenPose& pose = corpusCase.poses[static_cast<std::size_t>(slot)];
         const double relative = slot == smaller && Chance(random, 0.3) ? Uniform(random, 0.6, 0.9) : 1.0;
         pose.widthPx = static_cast<float>(fittingWidth * Uniform(random, 0.7, 0.84) * relative);
@@ -117,7 +132,7 @@ void PickPoses(CorpusCase& corpusCase, Random& random)
 double SmallerClockScale(const CorpusCase& corpusCase)
 {
     const float width = std::min(corpusCase.poses[0].widthPx, corpusCase.poses[1].widthPx);
-    return width / (corpusCase.clientSizePx.width * 1.05);
+    return width / (ScreenContentWidthPx(corpusCase) * 1.05);
 }
 
 // Effects sized to the digits' strokes, so that a careful photographer's
@@ -172,32 +187,153 @@ cv::Mat ThroughStream(const cv::Mat& frame, int quality)
     return cv::imdecode(bytes, cv::IMREAD_COLOR);
 }
 
-// One clock's window over the exposure, and its truth.
-WindowPicture ExposedWindow(const CorpusCase& corpusCase, bool isSource, ClockTruth& truth)
+// A copy's way through a remote desktop, a call or a stream.
+cv::Mat ThroughRemoteRoute(const cv::Mat& frame, const RemoteRoute& route)
 {
-    const std::int64_t newestUs = isSource ? 0 : -static_cast<std::int64_t>(corpusCase.latencyUs);
-    const std::uint32_t framesBehind =
-        isSource ? 0u : static_cast<std::uint32_t>(std::lround(double(corpusCase.latencyUs) / corpusCase.periodUs));
-    std::vector<cv::Mat> frames;
-    cv::Point2f centrePx;
-    for (int exposed = 0; exposed < corpusCase.exposedFrames; ++exposed) {
-        ClockFrame frame;
-        frame.lines = ShownLines(corpusCase, newestUs + std::int64_t{exposed} * corpusCase.periodUs);
-        frame.displayMode = corpusCase.displayMode;
-        frame.bgColor = corpusCase.bgColor;
-        frame.frameCounter = corpusCase.sourceFrameCounter - framesBehind + static_cast<std::uint32_t>(exposed);
-        frame.fontFamily = corpusCase.fontFamily;
-        frame.sizePx = corpusCase.clientSizePx;
-        const ClockPicture picture = RenderClockPicture(frame);
-        const bool streamed = !isSource && corpusCase.copyStreamQuality > 0;
-        frames.push_back(streamed ? ThroughStream(picture.bgr, corpusCase.copyStreamQuality) : picture.bgr);
-        const cv::Rect2f ink = picture.newestLineInkPx;
-        centrePx = {ink.x + ink.width / 2.0f - 0.5f, ink.y + ink.height / 2.0f - 0.5f};
-        if (exposed == 0) truth.firstExposed = frame.lines.back();
-        truth.newest = frame.lines.back();
+    cv::Mat encoded;
+    cv::resize(frame, encoded, {}, route.encodedScale, route.encodedScale, cv::INTER_AREA);
+    std::vector<unsigned char> bytes;
+    cv::imencode(".jpg", encoded, bytes, {cv::IMWRITE_JPEG_QUALITY, route.jpegQuality});
+    cv::Mat shown;
+    cv::resize(cv::imdecode(bytes, cv::IMREAD_COLOR), shown, frame.size(), 0, 0, cv::INTER_LINEAR);
+    return shown;
+}
+
+// Clock 0 is the source, 1 its copy and 2 a second copy.
+std::uint32_t ClockLatencyUs(const CorpusCase& corpusCase, int clock)
+{
+    if (clock == 0) return 0;
+    return clock == 1 ? corpusCase.latencyUs : corpusCase.secondCopyLatencyUs.value_or(0);
+}
+
+// The clock's newest line offset frames after the one the exposure starts on.
+ClockLine NewestLineAt(const CorpusCase& corpusCase, int clock, int offset)
+{
+    return LineAt(corpusCase.timeline,
+                  std::int64_t{offset} * corpusCase.periodUs - static_cast<std::int64_t>(ClockLatencyUs(corpusCase, clock)));
+}
+
+// The frame offset frames after the exposure's first, as the clock's screen
+// is sent it: a copy's may be softened and compressed on its way.
+ClockPicture SentFrame(const CorpusCase& corpusCase, int clock, int offset)
+{
+    const std::uint32_t latencyUs = ClockLatencyUs(corpusCase, clock);
+    const std::uint32_t framesBehind = static_cast<std::uint32_t>(std::lround(double(latencyUs) / corpusCase.periodUs));
+    ClockFrame frame;
+    frame.lines = ShownLines(corpusCase, std::int64_t{offset} * corpusCase.periodUs - static_cast<std::int64_t>(latencyUs));
+    frame.displayMode = corpusCase.displayMode;
+    frame.bgColor = corpusCase.bgColor;
+    frame.frameCounter = corpusCase.sourceFrameCounter - framesBehind + static_cast<std::uint32_t>(offset);
+    frame.fontFamily = corpusCase.fontFamily;
+    frame.sizePx = corpusCase.clientSizePx;
+    frame.clearType = corpusCase.clearType;
+    ClockPicture picture = RenderClockPicture(frame);
+    if (clock != 0 && corpusCase.copyStreamQuality > 0) {
+        picture.bgr = ThroughStream(picture.bgr, corpusCase.copyStreamQuality);
     }
-    truth.isSource = isSource;
-    return FramedWindow(AverageFrames(frames), centrePx);
+    if (clock != 0 && corpusCase.copyRoute.jpegQuality > 0) picture.bgr = ThroughRemoteRoute(picture.bgr, corpusCase.copyRoute);
+    return picture;
+}
+
+// A clock's sent frames by offset, each drawn once.
+using FrameAt = std::function<const ClockPicture&(int offset)>;
+
+// What the panel shows while frame offset is up: the previous frame
+// lingering, and above a tear the next frame already.
+cv::Mat PanelPicture(const FrameAt& frameAt, int offset, const PanelCatch& panel)
+{
+    const auto lit = [&](int shown) {
+        if (panel.lingeringShare <= 0.0) return frameAt(shown).bgr;
+        return WithLingeringFrame(frameAt(shown).bgr, frameAt(shown - 1).bgr, panel.lingeringShare);
+    };
+    cv::Mat picture = lit(offset);
+    if (panel.tearRowPx <= 0) return picture;
+    picture = picture.clone();
+    lit(offset + 1).rowRange(0, panel.tearRowPx).copyTo(picture.rowRange(0, panel.tearRowPx));
+    return picture;
+}
+
+// The newest readings of the frames whose newest line has ink on its own
+// side of the tear, and of the frame lingering under each. A tear between
+// a window's lines leaves its newest line one frame's: that is its reading.
+std::vector<ClockLine> AllowedNewest(const CorpusCase& corpusCase, int clock, const FrameAt& frameAt, int offset)
+{
+    const PanelCatch& panel = corpusCase.panels[static_cast<std::size_t>(clock)];
+    struct Rows {
+        int offset;
+        float topPx, bottomPx;
+    };
+    std::vector<Rows> shown{{offset, static_cast<float>(panel.tearRowPx), static_cast<float>(corpusCase.clientSizePx.height)}};
+    if (panel.tearRowPx > 0) shown.push_back({offset + 1, 0.0f, static_cast<float>(panel.tearRowPx)});
+    const int lingering = panel.lingeringShare > 0.0 ? 1 : 0;
+    std::vector<ClockLine> allowed;
+    for (const Rows& rows : shown) {
+        for (int frame = rows.offset; frame >= rows.offset - lingering; --frame) {
+            const cv::Rect2f ink = frameAt(frame).newestLineInkPx;
+            const ClockLine line = NewestLineAt(corpusCase, clock, frame);
+            const bool inkShows = ink.y < rows.bottomPx && ink.y + ink.height > rows.topPx;
+            if (inkShows && std::find(allowed.begin(), allowed.end(), line) == allowed.end()) allowed.push_back(line);
+        }
+    }
+    return allowed;
+}
+
+// One clock's window over the exposure, and its truth.
+WindowPicture ExposedWindow(const CorpusCase& corpusCase, int clock, ClockTruth& truth)
+{
+    std::map<int, ClockPicture> sent;
+    const FrameAt frameAt = [&](int offset) -> const ClockPicture& {
+        auto found = sent.find(offset);
+        if (found == sent.end()) found = sent.emplace(offset, SentFrame(corpusCase, clock, offset)).first;
+        return found->second;
+    };
+    std::vector<cv::Mat> frames;
+    for (int exposed = 0; exposed < corpusCase.exposedFrames; ++exposed) {
+        frames.push_back(PanelPicture(frameAt, exposed, corpusCase.panels[static_cast<std::size_t>(clock)]));
+    }
+    const int last = corpusCase.exposedFrames - 1;
+    const cv::Rect2f ink = frameAt(last).newestLineInkPx;
+    truth.isSource = clock == 0;
+    truth.firstExposed = NewestLineAt(corpusCase, clock, 0);
+    truth.newest = NewestLineAt(corpusCase, clock, last);
+    truth.allowedNewest = AllowedNewest(corpusCase, clock, frameAt, last);
+    return FramedWindow(AverageFrames(frames), {ink.x + ink.width / 2.0f - 0.5f, ink.y + ink.height / 2.0f - 0.5f});
+}
+
+// A photo's screen: the window alone, or on a desktop of its own.
+WindowPicture ScreenContent(const CorpusCase& corpusCase, const WindowPicture& window, int slot)
+{
+    if (corpusCase.screenDesktopPx.empty()) return window;
+    const std::uint64_t seed = corpusCase.clutterSeed + static_cast<std::uint64_t>(slot);
+    cv::RNG place(seed);
+    const cv::Size room = corpusCase.screenDesktopPx - window.bgr.size();
+    const cv::Point position(place.uniform(0, room.width + 1), place.uniform(0, room.height + 1));
+    return OnDesktop(ClutteredDesktop(corpusCase.screenDesktopPx, corpusCase.desktopBgr, seed), window, position);
+}
+
+// The clock shown in a slot: the source first, or last.
+int ClockInSlot(const CorpusCase& corpusCase, int slot)
+{
+    return corpusCase.sourceFirst ? slot : ClockCount(corpusCase) - 1 - slot;
+}
+
+// a - b on the microsecond dial, the short way round.
+std::int64_t MicrosAheadUs(std::uint32_t a, std::uint32_t b)
+{
+    std::int64_t difference = (std::int64_t{a} - std::int64_t{b}) % kMicrosDial;
+    if (difference <= -kMicrosDial / 2) difference += kMicrosDial;
+    if (difference > kMicrosDial / 2) difference -= kMicrosDial;
+    return difference;
+}
+
+// How far the newest of the readings is ahead of the oldest.
+std::int64_t ReadingsSpanUs(const std::vector<ClockLine>& readings)
+{
+    std::int64_t spanUs = 0;
+    for (const ClockLine& a : readings) {
+        for (const ClockLine& b : readings) spanUs = std::max(spanUs, MicrosAheadUs(a.micros, b.micros));
+    }
+    return spanUs;
 }
 
 nlohmann::json LineJson(const ClockLine& line)
@@ -222,6 +358,43 @@ nlohmann::json EffectsJson(const CameraEffects& effects)
             {"colour_gain_bgr", {effects.colourGain[0], effects.colourGain[1], effects.colourGain[2]}}};
 }
 
+nlohmann::json SensorJson(const SensorModel& sensor)
+{
+    return {{"demosaic", sensor.demosaic == Demosaic::EdgeAware ? "edge_aware" : "bilinear"},
+            {"exposure", sensor.exposure},
+            {"full_well_electrons", sensor.fullWellElectrons},
+            {"read_noise_electrons", sensor.readNoiseElectrons},
+            {"flare_share", sensor.flareShare},
+            {"flare_sigma_px", sensor.flareSigmaPx},
+            {"white_balance_bgr", {sensor.whiteBalance[0], sensor.whiteBalance[1], sensor.whiteBalance[2]}}};
+}
+
+// What the unseen set adds, where a case has it.
+void AddUnseenParameters(const CorpusCase& corpusCase, nlohmann::json& parameters)
+{
+    if (corpusCase.clearType) parameters["clear_type"] = true;
+    if (corpusCase.secondCopyLatencyUs) parameters["second_copy_latency_us"] = *corpusCase.secondCopyLatencyUs;
+    nlohmann::json panels = nlohmann::json::array();
+    bool panelsCaught = false;
+    for (int clock = 0; clock < ClockCount(corpusCase); ++clock) {
+        const PanelCatch& panel = corpusCase.panels[static_cast<std::size_t>(clock)];
+        panels.push_back({{"lingering_share", panel.lingeringShare}, {"tear_row_px", panel.tearRowPx}});
+        panelsCaught = panelsCaught || panel.lingeringShare > 0.0 || panel.tearRowPx > 0;
+    }
+    if (panelsCaught) parameters["panels"] = panels;
+    if (corpusCase.copyRoute.jpegQuality > 0) {
+        parameters["copy_route"] = {{"encoded_scale", corpusCase.copyRoute.encodedScale},
+                                    {"jpeg_quality", corpusCase.copyRoute.jpegQuality}};
+    }
+    if (corpusCase.copyShownScale != 1.0) parameters["copy_shown_scale"] = corpusCase.copyShownScale;
+    if (!corpusCase.screenDesktopPx.empty()) {
+        parameters["screen_desktop_size"] = {corpusCase.screenDesktopPx.width, corpusCase.screenDesktopPx.height};
+    }
+    if (corpusCase.clutterSeed != 0) parameters["clutter_seed"] = corpusCase.clutterSeed;
+    if (corpusCase.screenshotJpegQuality > 0) parameters["screenshot_jpeg_quality"] = corpusCase.screenshotJpegQuality;
+    if (corpusCase.effects.sensor.demosaic != Demosaic::None) parameters["sensor"] = SensorJson(corpusCase.effects.sensor);
+}
+
 nlohmann::json CaseParameters(const CorpusCase& corpusCase)
 {
     nlohmann::json parameters = {{"index", corpusCase.index},
@@ -237,24 +410,22 @@ nlohmann::json CaseParameters(const CorpusCase& corpusCase)
                                  {"copy_stream_quality", corpusCase.copyStreamQuality}};
     if (corpusCase.kind == PictureKind::Photo) {
         parameters["picture_size"] = {corpusCase.pictureSizePx.width, corpusCase.pictureSizePx.height};
-        parameters["poses"] = {PoseJson(corpusCase.poses[0]), PoseJson(corpusCase.poses[1])};
+        parameters["poses"] = nlohmann::json::array();
+        for (int slot = 0; slot < ClockCount(corpusCase); ++slot) {
+            parameters["poses"].push_back(PoseJson(corpusCase.poses[static_cast<std::size_t>(slot)]));
+        }
         parameters["effects"] = EffectsJson(corpusCase.effects);
     } else {
         parameters["desktop_size"] = {corpusCase.desktopSizePx.width, corpusCase.desktopSizePx.height};
         parameters["scale"] = corpusCase.scale;
     }
+    AddUnseenParameters(corpusCase, parameters);
     return parameters;
 }
 
-}  // namespace
-
-CorpusCase MakeCorpusCase(int index)
+// The clock, its copy's lag and where they stand, drawn alike for every set.
+void PickClocks(CorpusCase& corpusCase, Random& random)
 {
-    Random random(kCorpusSeed + static_cast<std::uint64_t>(index));
-    CorpusCase corpusCase;
-    corpusCase.index = index;
-    corpusCase.kind = Chance(random, 0.25) ? PictureKind::Screenshot : PictureKind::Photo;
-    corpusCase.fontFamily = PickFont(random);
     corpusCase.displayMode = static_cast<std::int32_t>(UniformInt(random, 0, 1));
     corpusCase.bgColor = static_cast<std::int32_t>(UniformInt(random, 0, 7));
     if (Chance(random, 0.3)) corpusCase.clientSizePx = {1312, 734};  // the same window under Wine
@@ -266,12 +437,209 @@ CorpusCase MakeCorpusCase(int index)
     corpusCase.stacked = Chance(random, 0.4);
     corpusCase.sourceFirst = Chance(random, 0.6);
     corpusCase.copyStreamQuality = Chance(random, 0.3) ? static_cast<int>(UniformInt(random, 55, 85)) : 0;
+}
+
+cv::Size PickPictureSize(Random& random)
+{
+    return Pick<cv::Size>(random, {{1280, 720}, {1920, 1080}, {1920, 1080}, {3840, 2160}, {4032, 3024}, {4032, 3024}});
+}
+
+// Unseen set: what takes which share of its cases.
+constexpr double kCaptureShare = 0.2;
+constexpr double kThreeClocksShare = 0.15;
+constexpr double kClearTypeShare = 0.5;
+constexpr double kCloseUpShare = 0.12;     // of multi-line photos of two clocks
+constexpr double kDesktopShare = 0.4;      // of photos at least 1920 wide
+constexpr double kDarkScreenShare = 0.2;
+constexpr double kLingeringShare = 0.1;    // of each panel, as a chance
+constexpr double kTearShare = 0.1;
+constexpr int kLineMarginPx = 24;          // a user widens the window until its line fits with this to spare
+constexpr double kMostLingering = 0.25;    // a slow panel keeps up to a quarter of the previous frame
+constexpr double kOverexposedShare = 0.2;
+// A close-up shows each screen pixel over this many camera pixels, enough to
+// show its stripes; more would put the two newest lines out of the picture.
+constexpr double kCloseUpFewestPx = 3.05, kCloseUpMostPx = 3.25;
+constexpr double kStripesSeenBrighter = 3.0;
+// Between the newest lines of two windows filling screens one on the other:
+// the client's height, the chrome (60) and two bezels (66).
+constexpr double kStackedNewestLinesApartPx = 702 + 60 + 66;
+const std::vector<cv::Size> kScreenDesktopsPx{{1920, 1080}, {2560, 1440}};
+const std::vector<cv::Scalar> kDesktopColoursBgr{{0, 0, 0}, {128, 128, 0}, {48, 48, 48}, {90, 60, 30}};
+
+// A face wider than the clock's own Consolas needs a wider window.
+void WidenToFitLine(CorpusCase& corpusCase)
+{
+    const int lineFitsPx = static_cast<int>(std::ceil(ClockLineWidthPx(corpusCase.fontFamily))) + 2 * kLineMarginPx;
+    corpusCase.clientSizePx.width = std::max(corpusCase.clientSizePx.width, lineFitsPx);
+}
+
+RemoteRoute PickRemoteRoute(Random& random)
+{
+    return {Uniform(random, 0.5, 1.0), static_cast<int>(UniformInt(random, 35, 85))};
+}
+
+// A recording of one desktop: the source's window, and each copy in a
+// viewer's window, scaled, on a desktop with other programs around them.
+void PickCaptureLayout(CorpusCase& corpusCase, Random& random)
+{
+    const cv::Size source = FramedWindow(cv::Mat(corpusCase.clientSizePx, CV_8UC3), {}).bgr.size();
+    corpusCase.copyShownScale = Chance(random, 0.3) ? 1.0 : Uniform(random, 0.5, 1.0);
+    const cv::Size copy(static_cast<int>(std::lround(source.width * corpusCase.copyShownScale)),
+                        static_cast<int>(std::lround(source.height * corpusCase.copyShownScale)));
+    const int gapPx = static_cast<int>(UniformInt(random, 0, 60));
+    const int marginPx = static_cast<int>(UniformInt(random, 0, 300));
+    cv::Point next(marginPx, marginPx);
+    cv::Size extent;
+    for (int slot = 0; slot < ClockCount(corpusCase); ++slot) {
+        const cv::Size window = ClockInSlot(corpusCase, slot) == 0 ? source : copy;
+        corpusCase.windowPositions[static_cast<std::size_t>(slot)] = next;
+        extent = {std::max(extent.width, next.x + window.width), std::max(extent.height, next.y + window.height)};
+        next = corpusCase.stacked ? cv::Point(marginPx, next.y + window.height + gapPx)
+                                  : cv::Point(next.x + window.width + gapPx, marginPx);
+    }
+    corpusCase.desktopSizePx = {std::max(1920, extent.width + marginPx), std::max(1080, extent.height + marginPx)};
+    corpusCase.desktopBgr = Pick(random, kDesktopColoursBgr);
+    corpusCase.clutterSeed = Chance(random, 0.7) ? random() | 1u : 0;
+    const double largestScale = 4100.0 / std::max(corpusCase.desktopSizePx.width, corpusCase.desktopSizePx.height);
+    corpusCase.scale = std::min(Chance(random, 0.4) ? 1.0 : Uniform(random, 0.5, 1.0), largestScale);
+    corpusCase.screenshotJpegQuality = Chance(random, 0.6) ? static_cast<int>(UniformInt(random, 60, 95)) : 0;
+}
+
+// The camera close to two windows filling screens one on the other,
+// framing just their newest lines, squarely.
+void PickCloseUp(CorpusCase& corpusCase, Random& random)
+{
+    corpusCase.stacked = true;
+    corpusCase.clientSizePx = ClockFrame{}.sizePx;
+    WidenToFitLine(corpusCase);
+    corpusCase.pictureSizePx = {4032, 3024};
+    const double magnification = Uniform(random, kCloseUpFewestPx, kCloseUpMostPx);
+    const double faceWidthPx = (corpusCase.clientSizePx.width + 2) * 1.06;  // the window in its bezel
+    const double linesApartPx = magnification * kStackedNewestLinesApartPx;
+    for (int slot = 0; slot < 2; ++slot) {
+        ScreenPose& pose = corpusCase.poses[static_cast<std::size_t>(slot)];
+        pose.widthPx = static_cast<float>(magnification * faceWidthPx);
+        pose.aimAtNewestLine = true;
+        pose.centrePx = {static_cast<float>(corpusCase.pictureSizePx.width / 2.0 + Uniform(random, -40.0, 40.0)),
+                         static_cast<float>(corpusCase.pictureSizePx.height / 2.0 + (slot - 0.5) * linesApartPx)};
+        pose.yawDeg = TurnDeg(random, 2.0, 2.0);
+        pose.pitchDeg = TurnDeg(random, 2.0, 2.0);
+        pose.rollDeg = TurnDeg(random, 1.0, 1.0);
+    }
+}
+
+SensorModel PickSensor(const CorpusCase& corpusCase, Random& random)
+{
+    SensorModel sensor;
+    sensor.demosaic = Chance(random, 0.5) ? Demosaic::Bilinear : Demosaic::EdgeAware;
+    // Exposed for the brighter screen, now and then so long that the ink clips.
+    sensor.exposure = Chance(random, kOverexposedShare) ? Uniform(random, 1.3, 3.0) : Uniform(random, 0.55, 1.0);
+    sensor.fullWellElectrons = Uniform(random, 2'000.0, 12'000.0);  // a small phone pixel to a large one
+    sensor.readNoiseElectrons = Uniform(random, 1.5, 6.0);
+    sensor.flareShare = Uniform(random, 0.0, 0.06);
+    sensor.flareSigmaPx = Uniform(random, 0.005, 0.02) * corpusCase.pictureSizePx.width;
+    sensor.whiteBalance = {Uniform(random, 0.8, 1.25), 1.0, Uniform(random, 0.8, 1.25)};
+    return sensor;
+}
+
+// What each panel shows besides its frame, in a photo of one short exposure.
+void PickPanelCatches(CorpusCase& corpusCase, Random& random)
+{
+    for (int clock = 0; clock < ClockCount(corpusCase); ++clock) {
+        PanelCatch& panel = corpusCase.panels[static_cast<std::size_t>(clock)];
+        if (Chance(random, kLingeringShare)) panel.lingeringShare = Uniform(random, 0.03, kMostLingering);
+        if (Chance(random, kTearShare)) {
+            panel.tearRowPx = static_cast<int>(UniformInt(random, 1, static_cast<std::uint32_t>(corpusCase.clientSizePx.height - 1)));
+        }
+    }
+}
+
+void PickUnseenPhoto(CorpusCase& corpusCase, Random& random)
+{
+    corpusCase.pictureSizePx = PickPictureSize(random);
+    if (corpusCase.pictureSizePx.width < 1920) corpusCase.clientSizePx = ClockFrame{}.sizePx;
+    WidenToFitLine(corpusCase);
+    if (Chance(random, 0.05)) corpusCase.exposedFrames = 2;
+    const bool closeUp = ClockCount(corpusCase) == 2 && corpusCase.displayMode == 0 && Chance(random, kCloseUpShare);
+    if (closeUp) {
+        PickCloseUp(corpusCase, random);
+    } else {
+        if (corpusCase.pictureSizePx.width >= 1920 && Chance(random, kDesktopShare)) {
+            corpusCase.screenDesktopPx = Pick(random, kScreenDesktopsPx);
+            corpusCase.desktopBgr = Pick(random, kDesktopColoursBgr);
+            corpusCase.clutterSeed = random() | 1u;
+        }
+        PickPoses(corpusCase, random);
+    }
+    if (Chance(random, kDarkScreenShare)) {
+        const auto darker = UniformInt(random, 0, static_cast<std::uint32_t>(ClockCount(corpusCase) - 1));
+        corpusCase.poses[darker].luminance = static_cast<float>(Uniform(random, 0.2, 0.5));
+    }
+    if (corpusCase.exposedFrames == 1) PickPanelCatches(corpusCase, random);
+    corpusCase.effects = PickEffects(corpusCase, random);
+    if (closeUp) {  // the stripes show only in focus
+        corpusCase.effects.blurSigmaPx = std::min(corpusCase.effects.blurSigmaPx, 0.5);
+        corpusCase.effects.defocusRadiusPx = 0.0;
+        corpusCase.effects.moireAmplitude = 0.0;
+    }
+    corpusCase.effects.sensor = PickSensor(corpusCase, random);
+    // Resolved stripes are three times as bright as their pixels: a camera
+    // metering on them exposes a third as long or clips them.
+    if (closeUp) corpusCase.effects.sensor.exposure /= kStripesSeenBrighter;
+}
+
+}  // namespace
+
+const std::vector<std::string>& UnseenFonts()
+{
+    static const std::vector<std::string> families{"Fantasque Sans Mono", "Courier Prime", "B612 Mono", "mononoki",
+                                                   "Oxygen Mono"};
+    return families;
+}
+
+int ClockCount(const CorpusCase& corpusCase)
+{
+    return corpusCase.secondCopyLatencyUs ? 3 : 2;
+}
+
+CorpusCase MakeUnseenCase(int index, UnseenSeeds seeds)
+{
+    const std::uint64_t base = seeds == UnseenSeeds::Tuning ? kUnseenTuningSeed : kUnseenHeldOutSeed;
+    Random random(base + static_cast<std::uint64_t>(index));
+    CorpusCase corpusCase;
+    corpusCase.index = index;
+    corpusCase.kind = Chance(random, kCaptureShare) ? PictureKind::Screenshot : PictureKind::Photo;
+    corpusCase.fontFamily = Pick(random, UnseenFonts());
+    PickClocks(corpusCase, random);
+    WidenToFitLine(corpusCase);
+    // A route scaled and recompressed rather than the tuned set's softened stream.
+    if (corpusCase.copyStreamQuality > 0 || corpusCase.kind == PictureKind::Screenshot) {
+        corpusCase.copyRoute = PickRemoteRoute(random);
+    }
+    corpusCase.copyStreamQuality = 0;
+    corpusCase.clearType = Chance(random, kClearTypeShare);
+    if (Chance(random, kThreeClocksShare)) corpusCase.secondCopyLatencyUs = PickLatencyUs(random);
+    if (corpusCase.kind == PictureKind::Screenshot) {
+        PickCaptureLayout(corpusCase, random);
+    } else {
+        PickUnseenPhoto(corpusCase, random);
+    }
+    return corpusCase;
+}
+
+CorpusCase MakeCorpusCase(int index)
+{
+    Random random(kCorpusSeed + static_cast<std::uint64_t>(index));
+    CorpusCase corpusCase;
+    corpusCase.index = index;
+    corpusCase.kind = Chance(random, 0.25) ? PictureKind::Screenshot : PictureKind::Photo;
+    corpusCase.fontFamily = PickFont(random);
+    PickClocks(corpusCase, random);
     if (corpusCase.kind == PictureKind::Screenshot) {
         PickScreenshotLayout(corpusCase, random);
         return corpusCase;
     }
-    corpusCase.pictureSizePx = Pick<cv::Size>(random, {{1280, 720}, {1920, 1080}, {1920, 1080}, {3840, 2160},
-                                                       {4032, 3024}, {4032, 3024}});
+    corpusCase.pictureSizePx = PickPictureSize(random);
     // A maximised window's text is a small part of it: small photos of it would be unreadable.
     if (corpusCase.pictureSizePx.width < 1920) corpusCase.clientSizePx = ClockFrame{}.sizePx;
     if (Chance(random, 0.1)) corpusCase.exposedFrames = Chance(random, 0.75) ? 2 : 3;
@@ -283,21 +651,29 @@ CorpusCase MakeCorpusCase(int index)
 CorpusPicture RenderCorpusCase(const CorpusCase& corpusCase)
 {
     CorpusPicture rendered;
-    rendered.latencyUs = corpusCase.latencyUs;
+    const int clocks = ClockCount(corpusCase);
+    rendered.latencyUs = std::max(corpusCase.latencyUs, corpusCase.secondCopyLatencyUs.value_or(0));
     rendered.blended = corpusCase.exposedFrames > 1;
     std::vector<WindowPicture> windows;
-    for (int slot = 0; slot < 2; ++slot) {
+    for (int slot = 0; slot < clocks; ++slot) {
+        const int clock = ClockInSlot(corpusCase, slot);
+        const PanelCatch& panel = corpusCase.panels[static_cast<std::size_t>(clock)];
+        rendered.torn = rendered.torn || panel.tearRowPx > 0;
+        rendered.ghosted = rendered.ghosted || panel.lingeringShare > 0.0;
         ClockTruth truth;
-        windows.push_back(ExposedWindow(corpusCase, (slot == 0) == corpusCase.sourceFirst, truth));
+        WindowPicture window = ExposedWindow(corpusCase, clock, truth);
+        if (clock != 0 && corpusCase.copyShownScale != 1.0) window = ScaledWindow(window, corpusCase.copyShownScale);
+        windows.push_back(corpusCase.kind == PictureKind::Photo ? ScreenContent(corpusCase, window, slot) : window);
         rendered.clocks.push_back(truth);
     }
     if (corpusCase.kind == PictureKind::Photo) {
         rendered.picture = ComposePhoto(corpusCase.pictureSizePx, windows,
-                                        {corpusCase.poses.begin(), corpusCase.poses.end()}, corpusCase.effects);
+                                        {corpusCase.poses.begin(), corpusCase.poses.begin() + clocks}, corpusCase.effects);
     } else {
-        rendered.picture = ComposeScreenshot(corpusCase.desktopSizePx, corpusCase.desktopBgr, windows,
-                                             {corpusCase.windowPositions.begin(), corpusCase.windowPositions.end()},
-                                             corpusCase.scale);
+        rendered.picture = ComposeScreenshot(
+            ClutteredDesktop(corpusCase.desktopSizePx, corpusCase.desktopBgr, corpusCase.clutterSeed), windows,
+            {corpusCase.windowPositions.begin(), corpusCase.windowPositions.begin() + clocks}, corpusCase.scale,
+            corpusCase.screenshotJpegQuality);
     }
     for (std::size_t slot = 0; slot < rendered.clocks.size(); ++slot) {
         rendered.clocks[slot].newestCentrePx = rendered.picture.newestCentresPx[slot];
@@ -314,14 +690,42 @@ nlohmann::json TruthRecord(const CorpusCase& corpusCase, const CorpusPicture& re
         entry["x"] = clock.newestCentrePx.x;
         entry["y"] = clock.newestCentrePx.y;
         if (rendered.blended) entry["first_exposed"] = LineJson(clock.firstExposed);
+        if (rendered.torn || rendered.ghosted) {
+            entry["allowed_newest"] = nlohmann::json::array();
+            for (const ClockLine& line : clock.allowedNewest) entry["allowed_newest"].push_back(LineJson(line));
+        }
         clocks.push_back(entry);
     }
-    return {{"file", file},
-            {"kind", corpusCase.kind == PictureKind::Photo ? "photo" : "screenshot"},
-            {"clocks", clocks},
-            {"latency_us", rendered.latencyUs},
-            {"blended", rendered.blended},
-            {"parameters", CaseParameters(corpusCase)}};
+    nlohmann::json record = {{"file", file},
+                             {"kind", corpusCase.kind == PictureKind::Photo ? "photo" : "screenshot"},
+                             {"clocks", clocks},
+                             {"latency_us", rendered.latencyUs},
+                             {"blended", rendered.blended},
+                             {"parameters", CaseParameters(corpusCase)}};
+    if (rendered.torn) record["torn"] = true;
+    if (rendered.ghosted) record["ghosted"] = true;
+    return record;
+}
+
+std::vector<std::int64_t> AllowedLatenciesUs(const CorpusPicture& picture)
+{
+    // Every choice of one allowed reading per clock that shows any, counted
+    // like an odometer.
+    std::vector<const std::vector<ClockLine>*> shown;
+    for (const ClockTruth& clock : picture.clocks) {
+        if (!clock.allowedNewest.empty()) shown.push_back(&clock.allowedNewest);
+    }
+    std::vector<std::int64_t> latencies;
+    if (shown.size() < 2) return latencies;
+    std::vector<std::size_t> choice(shown.size(), 0);
+    while (true) {
+        std::vector<ClockLine> readings;
+        for (std::size_t clock = 0; clock < shown.size(); ++clock) readings.push_back((*shown[clock])[choice[clock]]);
+        latencies.push_back(ReadingsSpanUs(readings));
+        std::size_t digit = 0;
+        while (digit < shown.size() && ++choice[digit] == shown[digit]->size()) choice[digit++] = 0;
+        if (digit == shown.size()) return latencies;
+    }
 }
 
 CorpusCase MakeVideoCase(std::uint64_t seed, cv::Size pictureSizePx)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 #include <opencv2/imgproc.hpp>
@@ -56,7 +58,7 @@ TEST(ComposedPictures, PutEachWindowsNewestCentreWhereItsInkLands)
                                         {{1450.0f, 600.0f}, 700.0f, -20.0f, 25.0f, -4.0f}};
     const ComposedPicture photo = ComposePhoto({1920, 1080}, windows, poses, clean);
     const ComposedPicture screenshot =
-        ComposeScreenshot({2700, 800}, cv::Scalar::all(0), windows, {{10, 20}, {1350, 40}}, 0.7);
+        ComposeScreenshot(cv::Mat(800, 2700, CV_8UC3, cv::Scalar::all(0)), windows, {{10, 20}, {1350, 40}}, 0.7);
     for (const ComposedPicture* picture : {&photo, &screenshot}) {
         ASSERT_EQ(picture->newestCentresPx.size(), windows.size());
         for (const cv::Point2f& centre : picture->newestCentresPx) {
@@ -133,6 +135,205 @@ TEST(RenderCorpusCase, TruthLagsByTheLatencyAndSpansTheExposure)
     EXPECT_NEAR(DialDifference(source.newest.micros, source.firstExposed.micros, kMicrosDial),
                 2.0 * corpusCase.periodUs, 1.0);
     EXPECT_EQ(rendered.picture.bgr.size(), corpusCase.pictureSizePx);
+}
+
+// The unseen set: only fonts the reader never learns, its own seeds, and
+// every effect of real devices in a few hundred cases, most photos still of
+// calm panels.
+TEST(MakeUnseenCase, DrawsUnseenFontsAndEveryEffectFromItsOwnSeeds)
+{
+    std::set<std::string> fonts;
+    int photos = 0, calmPhotos = 0, captures = 0, threeClocks = 0, clearType = 0, lingering = 0, torn = 0,
+        closeUps = 0, desktops = 0, darkScreens = 0, overexposed = 0, edgeAware = 0, routed = 0, recordings = 0,
+        cluttered = 0, sameAsTuning = 0;
+    for (int index = 0; index < kCorpusSample; ++index) {
+        const CorpusCase corpusCase = MakeUnseenCase(index, UnseenSeeds::HeldOut);
+        fonts.insert(corpusCase.fontFamily);
+        sameAsTuning += MakeUnseenCase(index, UnseenSeeds::Tuning).timeline.counterTicks == corpusCase.timeline.counterTicks;
+        threeClocks += ClockCount(corpusCase) == 3;
+        clearType += corpusCase.clearType;
+        routed += corpusCase.copyRoute.jpegQuality > 0;
+        cluttered += corpusCase.clutterSeed != 0;
+        if (corpusCase.kind == PictureKind::Screenshot) {
+            ++captures;
+            recordings += corpusCase.screenshotJpegQuality > 0;
+            continue;
+        }
+        ++photos;
+        bool caught = false;
+        for (const PanelCatch& panel : corpusCase.panels) {
+            lingering += panel.lingeringShare > 0.0;
+            torn += panel.tearRowPx > 0;
+            caught = caught || panel.lingeringShare > 0.0 || panel.tearRowPx > 0;
+            EXPECT_LE(panel.lingeringShare, 0.25);
+        }
+        calmPhotos += !caught;
+        closeUps += corpusCase.poses[0].aimAtNewestLine;
+        desktops += !corpusCase.screenDesktopPx.empty();
+        darkScreens += std::any_of(corpusCase.poses.begin(), corpusCase.poses.end(),
+                                   [](const ScreenPose& pose) { return pose.luminance < 1.0f; });
+        const SensorModel& sensor = corpusCase.effects.sensor;
+        EXPECT_NE(sensor.demosaic, Demosaic::None);
+        overexposed += sensor.exposure > 1.0;
+        edgeAware += sensor.demosaic == Demosaic::EdgeAware;
+    }
+    for (const std::string& family : fonts) {
+        EXPECT_NE(std::find(UnseenFonts().begin(), UnseenFonts().end(), family), UnseenFonts().end()) << family;
+    }
+    EXPECT_EQ(fonts.size(), UnseenFonts().size());
+    EXPECT_EQ(sameAsTuning, 0);
+    EXPECT_GT(calmPhotos, photos / 2);
+    for (const int effect : {captures, threeClocks, clearType, lingering, torn, closeUps, desktops, darkScreens,
+                             overexposed, edgeAware, routed, recordings, cluttered}) {
+        EXPECT_GE(effect, 8);
+    }
+}
+
+// An unseen capture of one clock whose panel was caught mid-refresh.
+CorpusCase TornCapture(int tearRowPx)
+{
+    CorpusCase corpusCase = MakeUnseenCase(0, UnseenSeeds::Tuning);
+    corpusCase.kind = PictureKind::Screenshot;
+    corpusCase.displayMode = 0;
+    corpusCase.sourceFirst = true;
+    corpusCase.secondCopyLatencyUs.reset();
+    corpusCase.copyShownScale = 1.0;
+    corpusCase.desktopSizePx = {2 * corpusCase.clientSizePx.width + 20, corpusCase.clientSizePx.height + 80};
+    corpusCase.windowPositions = {cv::Point(0, 0), cv::Point(corpusCase.clientSizePx.width + 10, 0)};
+    corpusCase.scale = 1.0;
+    corpusCase.screenshotJpegQuality = 0;
+    corpusCase.panels = {};
+    corpusCase.panels[0].tearRowPx = tearRowPx;
+    return corpusCase;
+}
+
+cv::Mat SourceFrame(const CorpusCase& corpusCase, int offset)
+{
+    ClockFrame frame;
+    frame.lines = LinesEndingAt(corpusCase.timeline, std::int64_t{offset} * corpusCase.periodUs, corpusCase.periodUs, 5);
+    frame.bgColor = corpusCase.bgColor;
+    frame.frameCounter = corpusCase.sourceFrameCounter + static_cast<std::uint32_t>(offset);
+    frame.fontFamily = corpusCase.fontFamily;
+    frame.sizePx = corpusCase.clientSizePx;
+    frame.clearType = corpusCase.clearType;
+    return RenderClockFrame(frame);
+}
+
+// Rows above the tear already show the next frame, rows below the frame
+// itself; a tear above the newest line leaves it one reading, a tear
+// through it allows both frames'.
+TEST(RenderCorpusCase, TornPanelShowsTheNextFrameAboveTheTear)
+{
+    const int aboveNewestPx = 200;
+    const CorpusPicture rendered = RenderCorpusCase(TornCapture(aboveNewestPx));
+    const CorpusCase corpusCase = TornCapture(aboveNewestPx);
+    ASSERT_TRUE(rendered.torn);
+    const cv::Point clientOrigin(FramedWindow(cv::Mat(corpusCase.clientSizePx, CV_8UC3), {}).newestCentrePx);
+    const cv::Mat client = rendered.picture.bgr(cv::Rect(clientOrigin, corpusCase.clientSizePx));
+    const cv::Range above(0, aboveNewestPx), below(aboveNewestPx, client.rows);
+    EXPECT_EQ(cv::norm(client.rowRange(above), SourceFrame(corpusCase, 1).rowRange(above), cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(client.rowRange(below), SourceFrame(corpusCase, 0).rowRange(below), cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::norm(client.rowRange(above), SourceFrame(corpusCase, 0).rowRange(above), cv::NORM_INF), 0.0);
+    const ClockTruth& source = rendered.clocks[0];
+    EXPECT_EQ(source.allowedNewest, std::vector<ClockLine>{LineAt(corpusCase.timeline, 0)});
+
+    const int throughNewestPx = static_cast<int>(source.newestCentrePx.y) - clientOrigin.y;
+    const CorpusPicture throughLine = RenderCorpusCase(TornCapture(throughNewestPx));
+    const ClockLine next = LineAt(corpusCase.timeline, corpusCase.periodUs);
+    EXPECT_EQ(throughLine.clocks[0].allowedNewest, (std::vector<ClockLine>{LineAt(corpusCase.timeline, 0), next}));
+    const std::vector<std::int64_t> latencies = AllowedLatenciesUs(throughLine);
+    ASSERT_EQ(latencies.size(), 2u);
+    EXPECT_NEAR(static_cast<double>(latencies[1] - latencies[0]), corpusCase.periodUs, 1.0);
+}
+
+// With three clocks the latency is the newest reading's lead over the
+// oldest, whichever clocks they are on.
+TEST(AllowedLatenciesUs, TakeTheNewestLessTheOldestOfEveryChoice)
+{
+    CorpusPicture picture;
+    picture.clocks.resize(3);
+    picture.clocks[0].allowedNewest = {{429'496'000, 0}};                  // just before the counter wraps
+    picture.clocks[1].allowedNewest = {{429'446'000, 0}, {429'462'667, 0}};
+    picture.clocks[2].allowedNewest = {{270, 0}};                           // ahead of the others, past the wrap
+    std::vector<std::int64_t> latencies = AllowedLatenciesUs(picture);
+    std::sort(latencies.begin(), latencies.end());
+    EXPECT_EQ(latencies, (std::vector<std::int64_t>{34'333, 51'000}));
+    picture.clocks[2].allowedNewest.clear();  // a clock whose line does not show
+    latencies = AllowedLatenciesUs(picture);
+    std::sort(latencies.begin(), latencies.end());
+    EXPECT_EQ(latencies, (std::vector<std::int64_t>{33'333, 50'000}));
+}
+
+// ClearType's coverage differs between a glyph edge's subpixels, so the
+// ink's green and blue part there; grayscale keeps them equal.
+TEST(RasterCanvas, ClearTypeFringesGlyphEdgesWhereGrayscaleDoesNot)
+{
+    ClockFrame frame;
+    frame.lines = LinesEndingAt({123'456'789u, 1'234'567'000u}, 0, 16'667, 5);
+    const auto fringedPixels = [&](bool clearType) {
+        frame.clearType = clearType;
+        const cv::Mat picture = RenderClockFrame(frame);
+        std::vector<cv::Mat> channels;
+        cv::split(picture.rowRange(picture.rows / 2, picture.rows), channels);  // the lines, below the ruler
+        cv::Mat greenLessBlue;
+        cv::absdiff(channels[1], channels[0], greenLessBlue);
+        return cv::countNonZero(greenLessBlue > 40);
+    };
+    EXPECT_EQ(fringedPixels(false), 0);
+    EXPECT_GT(fringedPixels(true), 500);
+}
+
+// Through the lens, the mosaic, demosaicing and the tone curve a flat
+// colour keeps its light. Resolved stripes, three times the pixel's light
+// over a third of it, are exposed a third as long so as not to clip, and
+// the mosaic's beat with them moves the mean a little.
+TEST(ComposePhoto, SensorKeepsAFlatColoursMean)
+{
+    const cv::Vec3b colourBgr(60, 140, 200);
+    const WindowPicture flat{cv::Mat(300, 400, CV_8UC3, cv::Scalar(colourBgr[0], colourBgr[1], colourBgr[2])), {}};
+    CameraEffects effects;
+    effects.roomBrightness = 0.0;
+    effects.sensor.fullWellElectrons = 1e6;  // shot noise well under a level
+    effects.sensor.readNoiseElectrons = 0.0;
+    constexpr double kGamma = 2.2;
+    struct Shot {
+        float widthPx;  // a screen pixel over 1.2 camera pixels, or over 3.3
+        double exposure, tolerance;
+    };
+    for (const Demosaic demosaic : {Demosaic::Bilinear, Demosaic::EdgeAware}) {
+        for (const Shot& shot : {Shot{500.0f, 1.0, 0.02}, Shot{1400.0f, 1.0 / 3.0, 0.12}}) {
+            effects.sensor.demosaic = demosaic;
+            effects.sensor.exposure = shot.exposure;
+            const ComposedPicture photo = ComposePhoto({320, 240}, {flat}, {{{160.0f, 120.0f}, shot.widthPx}}, effects);
+            cv::Mat light;
+            photo.bgr(cv::Rect(80, 60, 160, 120)).convertTo(light, CV_32FC3, 1.0 / 255.0);
+            cv::pow(light, kGamma, light);
+            const cv::Scalar meanLight = cv::mean(light);
+            for (int channel = 0; channel < 3; ++channel) {
+                const double expected = std::pow(colourBgr[channel] / 255.0, kGamma) * shot.exposure;
+                EXPECT_NEAR(meanLight[channel] / expected, 1.0, shot.tolerance) << channel << " at " << shot.widthPx;
+            }
+        }
+    }
+}
+
+// OpenCV 4.6 has no sampling option: its JPEGs must still halve chroma
+// both ways, as phones' and recorders' do. The frame header gives each
+// component's sampling as horizontal and vertical nibbles.
+TEST(EncodePicture, JpegsHalveChromaBothWays)
+{
+    ComposedPicture picture;
+    picture.bgr = cv::Mat(64, 64, CV_8UC3, cv::Scalar(10, 200, 90));
+    EncodePicture(picture, 80);
+    const std::vector<unsigned char>& bytes = picture.encoded;
+    std::size_t frame = 2;
+    while (frame + 1 < bytes.size() && !(bytes[frame] == 0xFF && bytes[frame + 1] == 0xC0)) ++frame;
+    ASSERT_LT(frame + 19, bytes.size());
+    const std::size_t components = frame + 9;  // after length, precision, height, width
+    ASSERT_EQ(bytes[components], 3);
+    EXPECT_EQ(bytes[components + 2], 0x22);     // luma: two by two
+    EXPECT_EQ(bytes[components + 5], 0x11);     // each chroma: one
+    EXPECT_EQ(bytes[components + 8], 0x11);
 }
 
 }  // namespace

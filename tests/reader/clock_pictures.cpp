@@ -1,6 +1,7 @@
 #include "clock_pictures.h"
 
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 #include "core/timestamp_line.h"
@@ -66,7 +67,8 @@ std::string WallText(std::uint32_t wallMs)
 
 ClockPicture RenderClockPicture(const ClockFrame& frame)
 {
-    RasterCanvas canvas(frame.sizePx, frame.fontFamily);
+    RasterCanvas canvas(frame.sizePx, frame.fontFamily,
+                        frame.clearType ? TextSmoothing::ClearType : TextSmoothing::Grayscale);
     const std::lock_guard<std::mutex> lock(sceneMutex);
     ResetTimingCore();
     TimerSettings.DisplayMode.store(frame.displayMode);
@@ -88,6 +90,22 @@ ClockPicture RenderClockPicture(const ClockFrame& frame)
 
     const std::vector<cv::Rect2f>& inks = canvas.TextLineInkPx();
     return {canvas.PictureBgr(), inks.empty() ? cv::Rect2f() : inks.back()};
+}
+
+float ClockLineWidthPx(const std::string& fontFamily)
+{
+    static std::mutex widthsMutex;
+    static std::map<std::string, float> widths;
+    const std::lock_guard<std::mutex> lock(widthsMutex);
+    const auto known = widths.find(fontFamily);
+    if (known != widths.end()) return known->second;
+    ClockFrame frame;
+    frame.lines = {{0, 0}};
+    frame.displayMode = 1;
+    frame.fontFamily = fontFamily;
+    const float widthPx = RenderClockPicture(frame).newestLineInkPx.width;
+    widths.emplace(fontFamily, widthPx);
+    return widthPx;
 }
 
 cv::Mat RenderClockFrame(const ClockFrame& frame)

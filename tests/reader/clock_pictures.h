@@ -11,6 +11,8 @@
 struct ClockLine {
     std::uint32_t micros;
     std::uint32_t wallMs;
+
+    bool operator==(const ClockLine&) const = default;
 };
 
 // Where a clock's readings come from: its counter's low 32 bits (100 ns
@@ -43,6 +45,7 @@ struct ClockFrame {
     std::uint32_t frameCounter = 0;
     std::string fontFamily = "Inconsolata";
     cv::Size sizePx{1304, 702};     // the window's client area
+    bool clearType = false;         // text smoothed per subpixel rather than in gray
 };
 
 struct ClockPicture {
@@ -54,4 +57,8 @@ struct ClockPicture {
 // RasterCanvas. Resets the timing core's state; calls are serialised.
 // Throws std::runtime_error for a font family that is not installed.
 ClockPicture RenderClockPicture(const ClockFrame& frame);
+
+// How wide a line's ink is in the family, in pixels: every line of a
+// monospaced face is as wide as any other.
+float ClockLineWidthPx(const std::string& fontFamily);
 cv::Mat RenderClockFrame(const ClockFrame& frame);

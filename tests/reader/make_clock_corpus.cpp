@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 #include <string>
 
@@ -23,12 +24,20 @@ void WriteFile(const std::filesystem::path& path, const std::vector<unsigned cha
     if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
-void WritePictures(const std::filesystem::path& folder, int first, int count)
+enum class CorpusSet { Tuned, Unseen, UnseenHeldOut };
+
+CorpusCase MakeCase(CorpusSet set, int index)
+{
+    if (set == CorpusSet::Tuned) return MakeCorpusCase(index);
+    return MakeUnseenCase(index, set == CorpusSet::Unseen ? UnseenSeeds::Tuning : UnseenSeeds::HeldOut);
+}
+
+void WritePictures(const std::filesystem::path& folder, CorpusSet set, int first, int count)
 {
     std::filesystem::create_directories(folder);
     std::ofstream truth(folder / "truth.jsonl");
     for (int index = first; index < first + count; ++index) {
-        const CorpusCase corpusCase = MakeCorpusCase(index);
+        const CorpusCase corpusCase = MakeCase(set, index);
         const CorpusPicture rendered = RenderCorpusCase(corpusCase);
         char name[32];
         std::snprintf(name, sizeof name, "case-%05d%s", index, rendered.picture.extension);
@@ -75,7 +84,14 @@ int main(int argc, char** argv)
     std::string folder, video, size = "1280x720";
     int first = 0, count = 100, frames = 300;
     std::uint64_t seed = 1;
+    CorpusSet set = CorpusSet::Tuned;
+    const std::map<std::string, CorpusSet> sets{
+        {"tuned", CorpusSet::Tuned}, {"unseen", CorpusSet::Unseen}, {"unseen-held-out", CorpusSet::UnseenHeldOut}};
     app.add_option("--out", folder, "Folder for the pictures and truth.jsonl");
+    app.add_option("--set", set,
+                   "tuned: the corpus the reader is held to; unseen: fonts it never learns and real devices' "
+                   "effects, its tuning seeds; unseen-held-out: the same, seeds nothing is tuned on")
+        ->transform(CLI::CheckedTransformer(sets, CLI::ignore_case));
     app.add_option("--first", first, "Index of the first case")->check(CLI::NonNegativeNumber);
     app.add_option("--count", count, "How many cases")->check(CLI::PositiveNumber);
     app.add_option("--video", video, "Write a video (.mkv, .mp4, .avi) and its per-frame truth beside it (.jsonl)");
@@ -89,7 +105,7 @@ int main(int argc, char** argv)
     }
     try {
         if (!folder.empty()) {
-            WritePictures(folder, first, count);
+            WritePictures(folder, set, first, count);
         } else {
             int width = 0, height = 0;
             if (std::sscanf(size.c_str(), "%dx%d", &width, &height) != 2 || width < 64 || height < 64) {

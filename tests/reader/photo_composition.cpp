@@ -1,6 +1,7 @@
 #include "photo_composition.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -19,6 +20,11 @@ const cv::Scalar kWindowBorderBgr{110, 110, 110};
 constexpr double kBezelFraction = 0.025;  // of the screen's width
 const cv::Scalar kBezelBgr{22, 22, 24};
 constexpr double kFocalPerPictureSide = 0.9;  // a phone's wide lens
+constexpr double kDisplayGamma = 2.2;         // screens' and cameras' transfer curve, near enough to sRGB
+constexpr int kStripesPerPixel = 3;           // red, green and blue side by side
+constexpr int kRawWhiteCount = 4095;          // a 12-bit converter
+constexpr double kHaloShrink = 8.0;           // the flare's halo is smooth: worked out at an eighth of the size
+constexpr int kBlue = 0, kGreen = 1, kRed = 2;
 
 double Radians(double degrees)
 {
@@ -41,6 +47,30 @@ cv::Mat Resized(const cv::Mat& image, double scale)
     return resized;
 }
 
+bool UsesSensor(const CameraEffects& effects)
+{
+    return effects.sensor.demosaic != Demosaic::None;
+}
+
+// Levels of an 8-bit or float picture (0..255) as linear light, 0..1.
+cv::Mat LinearLight(const cv::Mat& levels)
+{
+    cv::Mat light;
+    levels.convertTo(light, CV_MAKETYPE(CV_32F, levels.channels()), 1.0 / 255.0);
+    light = cv::max(light, 0.0);
+    cv::pow(light, kDisplayGamma, light);
+    return light;
+}
+
+cv::Mat LevelsOf(const cv::Mat& light)
+{
+    cv::Mat encoded;
+    cv::pow(light, 1.0 / kDisplayGamma, encoded);
+    cv::Mat levels;
+    encoded.convertTo(levels, CV_8UC3, 255.0);
+    return levels;
+}
+
 // The room behind the screens: a dim, slightly tinted gradient with soft
 // blotches.
 cv::Mat RoomBackground(cv::Size sizePx, const CameraEffects& effects, cv::RNG& rng)
@@ -61,19 +91,45 @@ cv::Mat RoomBackground(cv::Size sizePx, const CameraEffects& effects, cv::RNG& r
     return room;
 }
 
-// The window inside the monitor's bezel, with glare lifting its blacks.
-cv::Mat ScreenFace(const cv::Mat& windowBgr, double blackLevel, int bezelPx)
+// The window inside the monitor's bezel, with glare lifting its blacks: in
+// levels, or in linear light for a sensor.
+cv::Mat ScreenFace(const cv::Mat& windowBgr, const CameraEffects& effects, const ScreenPose& pose, int bezelPx)
 {
     cv::Mat lit;
-    windowBgr.convertTo(lit, CV_32FC3, 1.0 - blackLevel / 255.0, blackLevel);
+    cv::Scalar bezel = kBezelBgr;
+    if (UsesSensor(effects)) {
+        const double glare = std::pow(effects.screenBlackLevel / 255.0, kDisplayGamma);
+        lit = LinearLight(windowBgr) * (pose.luminance * (1.0 - glare)) + cv::Scalar::all(glare);
+        bezel = cv::mean(LinearLight(cv::Mat(1, 1, CV_8UC3, kBezelBgr)));
+    } else {
+        windowBgr.convertTo(lit, CV_32FC3, (1.0 - effects.screenBlackLevel / 255.0) * pose.luminance,
+                            effects.screenBlackLevel);
+    }
     cv::Mat face;
-    cv::copyMakeBorder(lit, face, bezelPx, bezelPx, bezelPx, bezelPx, cv::BORDER_CONSTANT, kBezelBgr);
+    cv::copyMakeBorder(lit, face, bezelPx, bezelPx, bezelPx, bezelPx, cv::BORDER_CONSTANT, bezel);
     return face;
 }
 
+// Each pixel as an RGB stripe panel builds it: red, green and blue side by
+// side, each over a third of the pixel and so three times as bright.
+cv::Mat SubpixelStripes(const cv::Mat& light)
+{
+    cv::Mat stripes = cv::Mat::zeros(light.rows * kStripesPerPixel, light.cols * kStripesPerPixel, CV_32FC3);
+    for (int row = 0; row < stripes.rows; ++row) {
+        const cv::Vec3f* pixel = light.ptr<cv::Vec3f>(row / kStripesPerPixel);
+        cv::Vec3f* stripe = stripes.ptr<cv::Vec3f>(row);
+        for (int column = 0; column < stripes.cols; ++column) {
+            const int channel = kRed - column % kStripesPerPixel;
+            stripe[column][channel] = kStripesPerPixel * pixel[column / kStripesPerPixel][channel];
+        }
+    }
+    return stripes;
+}
+
 // Corners of a faceSize screen (top left, top right, bottom right, bottom
-// left) as a pinhole camera of focal length focalPx sees it under pose.
-std::vector<cv::Point2f> ProjectedCorners(cv::Size faceSize, const ScreenPose& pose, double focalPx)
+// left) as a pinhole camera of focal length focalPx sees it under pose; the
+// point aimPx from the screen's middle (in pose widths) lands on centrePx.
+std::vector<cv::Point2f> ProjectedCorners(cv::Size faceSize, const ScreenPose& pose, double focalPx, cv::Point2d aimPx)
 {
     const double halfWidth = pose.widthPx / 2.0;
     const double halfHeight = halfWidth * faceSize.height / faceSize.width;
@@ -84,7 +140,7 @@ std::vector<cv::Point2f> ProjectedCorners(cv::Size faceSize, const ScreenPose& p
     const cv::Matx33d rotation = turnRoll * turnPitch * turnYaw;
     std::vector<cv::Point2f> corners;
     for (const cv::Vec2d& corner : {cv::Vec2d(-1, -1), cv::Vec2d(1, -1), cv::Vec2d(1, 1), cv::Vec2d(-1, 1)}) {
-        const cv::Vec3d onScreen(corner[0] * halfWidth, corner[1] * halfHeight, 0.0);
+        const cv::Vec3d onScreen(corner[0] * halfWidth - aimPx.x, corner[1] * halfHeight - aimPx.y, 0.0);
         const cv::Vec3d seen = rotation * onScreen + cv::Vec3d(0.0, 0.0, focalPx);
         corners.emplace_back(static_cast<float>(pose.centrePx.x + focalPx * seen[0] / seen[2]),
                              static_cast<float>(pose.centrePx.y + focalPx * seen[1] / seen[2]));
@@ -114,16 +170,24 @@ cv::Point2f PlaceScreen(cv::Mat& photo, cv::Mat& screensMask, const WindowPictur
                         const CameraEffects& effects)
 {
     const int bezelPx = static_cast<int>(std::lround(kBezelFraction * window.bgr.cols));
-    const cv::Mat fullFace = ScreenFace(window.bgr, effects.screenBlackLevel, bezelPx);
+    cv::Mat fullFace = ScreenFace(window.bgr, effects, pose, bezelPx);
+    cv::Point2f newestOnFullFace = window.newestCentrePx + cv::Point2f(bezelPx, bezelPx);
+    if (UsesSensor(effects) && pose.widthPx / fullFace.cols >= kSubpixelsResolvedPx) {
+        fullFace = SubpixelStripes(fullFace);
+        newestOnFullFace = Scaled(newestOnFullFace, kStripesPerPixel);
+    }
     // Shrinking first keeps thin strokes from aliasing in the warp.
     const double shrink = std::min(1.0, 1.2 * pose.widthPx / fullFace.cols);
     const cv::Mat face = Resized(fullFace, shrink);
-    const cv::Point2f centreOnFace = Scaled(window.newestCentrePx + cv::Point2f(bezelPx, bezelPx), shrink);
+    const cv::Point2f centreOnFace = Scaled(newestOnFullFace, shrink);
+    const cv::Point2f faceMiddle((face.cols - 1) / 2.0f, (face.rows - 1) / 2.0f);
+    const cv::Point2d aimPx =
+        pose.aimAtNewestLine ? cv::Point2d(centreOnFace - faceMiddle) * (pose.widthPx / face.cols) : cv::Point2d();
 
     const float right = static_cast<float>(face.cols) - 0.5f, bottom = static_cast<float>(face.rows) - 0.5f;
     const std::vector<cv::Point2f> faceCorners{{-0.5f, -0.5f}, {right, -0.5f}, {right, bottom}, {-0.5f, bottom}};
     const double focalPx = kFocalPerPictureSide * std::max(photo.cols, photo.rows);
-    const std::vector<cv::Point2f> corners = ProjectedCorners(face.size(), pose, focalPx);
+    const std::vector<cv::Point2f> corners = ProjectedCorners(face.size(), pose, focalPx, aimPx);
     const cv::Matx33d homography = cv::getPerspectiveTransform(faceCorners, corners);
 
     // Only the screen's own part of the photo is touched.
@@ -163,8 +227,8 @@ void AddMoire(cv::Mat& photo, const cv::Mat& screensMask, const CameraEffects& e
     }
 }
 
-// Uneven light falling off from a bright point, and the camera's colour cast.
-void Light(cv::Mat& photo, const CameraEffects& effects)
+// Uneven light falling off from a bright point, and a colour cast of gains.
+void Light(cv::Mat& photo, const CameraEffects& effects, const cv::Vec3d& gains)
 {
     const double centreX = effects.lightCentre.x * photo.cols, centreY = effects.lightCentre.y * photo.rows;
     const double reachSquared = std::pow(std::hypot(photo.cols, photo.rows), 2.0);
@@ -174,7 +238,7 @@ void Light(cv::Mat& photo, const CameraEffects& effects)
             const double distanceSquared = std::pow(column - centreX, 2.0) + std::pow(row - centreY, 2.0);
             const double light = 1.0 - effects.vignette * std::min(1.0, 2.0 * distanceSquared / reachSquared);
             for (int channel = 0; channel < 3; ++channel) {
-                pixel[column][channel] *= static_cast<float>(light * effects.colourGain[channel]);
+                pixel[column][channel] *= static_cast<float>(light * gains[channel]);
             }
         }
     }
@@ -191,18 +255,104 @@ void Blur(cv::Mat& photo, const CameraEffects& effects)
     if (effects.blurSigmaPx > 0.0) cv::GaussianBlur(photo, photo, {0, 0}, effects.blurSigmaPx);
 }
 
-// Read noise plus shot noise growing with the signal.
-void AddNoise(cv::Mat& photo, const CameraEffects& effects, cv::RNG& rng)
+// Read noise plus shot noise growing with the signal, in the values' units.
+void AddNoise(cv::Mat& values, double readSigma, double shotNoise, cv::RNG& rng)
 {
-    if (effects.noiseSigma <= 0.0 && effects.shotNoise <= 0.0) return;
-    const double readVariance = effects.noiseSigma * effects.noiseSigma;
-    for (int row = 0; row < photo.rows; ++row) {
-        float* value = photo.ptr<float>(row);
-        for (int index = 0; index < photo.cols * 3; ++index) {
-            const double sigma = std::sqrt(readVariance + effects.shotNoise * std::max(0.0f, value[index]));
+    if (readSigma <= 0.0 && shotNoise <= 0.0) return;
+    const double readVariance = readSigma * readSigma;
+    for (int row = 0; row < values.rows; ++row) {
+        float* value = values.ptr<float>(row);
+        for (int index = 0; index < values.cols * values.channels(); ++index) {
+            const double sigma = std::sqrt(readVariance + shotNoise * std::max(0.0f, value[index]));
             value[index] += static_cast<float>(rng.gaussian(sigma));
         }
     }
+}
+
+// The lens's wide halo: a share of all light scattered far, which shows
+// only around what is bright enough to clip.
+void AddFlare(cv::Mat& light, const SensorModel& sensor)
+{
+    if (sensor.flareShare <= 0.0) return;
+    cv::Mat small, halo;
+    cv::resize(light, small, {}, 1.0 / kHaloShrink, 1.0 / kHaloShrink, cv::INTER_AREA);
+    cv::GaussianBlur(small, small, {0, 0}, sensor.flareSigmaPx / kHaloShrink);
+    cv::resize(small, halo, light.size(), 0, 0, cv::INTER_LINEAR);
+    cv::addWeighted(light, 1.0 - sensor.flareShare, halo, sensor.flareShare, 0.0, light);
+}
+
+// The photosites' charge: each records one colour of the light, red and
+// green on even rows, green and blue on odd ones; the brightest screen's
+// white fills exposure times the full well.
+cv::Mat MosaicElectrons(const cv::Mat& light, const SensorModel& sensor)
+{
+    const float electronsPerWhite = static_cast<float>(sensor.exposure * sensor.fullWellElectrons);
+    cv::Mat mosaic(light.size(), CV_32FC1);
+    for (int row = 0; row < light.rows; ++row) {
+        const cv::Vec3f* pixel = light.ptr<cv::Vec3f>(row);
+        float* site = mosaic.ptr<float>(row);
+        for (int column = 0; column < light.cols; ++column) {
+            const bool evenRow = row % 2 == 0, evenColumn = column % 2 == 0;
+            const int channel = evenRow ? (evenColumn ? kRed : kGreen) : (evenColumn ? kGreen : kBlue);
+            site[column] = pixel[column][channel] * electronsPerWhite;
+        }
+    }
+    return mosaic;
+}
+
+// The converter's counts; charge beyond the full well is lost.
+cv::Mat RawCounts(const cv::Mat& electrons, const SensorModel& sensor)
+{
+    const cv::Mat held = cv::min(electrons, sensor.fullWellElectrons);
+    cv::Mat counts;
+    held.convertTo(counts, CV_16U, kRawWhiteCount / sensor.fullWellElectrons);  // saturates below zero
+    return counts;
+}
+
+// OpenCV names a mosaic by its second row's second and third sites: blue,
+// green for red at the top left.
+cv::Mat Demosaiced(const cv::Mat& counts, Demosaic method)
+{
+    cv::Mat bgr;
+    cv::cvtColor(counts, bgr, method == Demosaic::EdgeAware ? cv::COLOR_BayerBG2BGR_EA : cv::COLOR_BayerBG2BGR);
+    return bgr;
+}
+
+// White balance and the tone curve, through one table per channel.
+cv::Mat Developed(const cv::Mat& countsBgr, const SensorModel& sensor, double gamma)
+{
+    std::array<std::vector<unsigned char>, 3> tables;
+    for (int channel = 0; channel < 3; ++channel) {
+        for (int count = 0; count <= kRawWhiteCount; ++count) {
+            const double light = std::min(1.0, sensor.whiteBalance[channel] * count / kRawWhiteCount);
+            tables[channel].push_back(
+                cv::saturate_cast<unsigned char>(255.0 * std::pow(light, 1.0 / (kDisplayGamma * gamma))));
+        }
+    }
+    cv::Mat bgr(countsBgr.size(), CV_8UC3);
+    for (int row = 0; row < bgr.rows; ++row) {
+        const cv::Vec3w* counts = countsBgr.ptr<cv::Vec3w>(row);
+        cv::Vec3b* pixel = bgr.ptr<cv::Vec3b>(row);
+        for (int column = 0; column < bgr.cols; ++column) {
+            for (int channel = 0; channel < 3; ++channel) {
+                pixel[column][channel] = tables[channel][std::min<int>(counts[column][channel], kRawWhiteCount)];
+            }
+        }
+    }
+    return bgr;
+}
+
+// Linear light through the lens and a colour sensor into an 8-bit picture;
+// white balance comes after demosaicing, as a camera's processing does it.
+cv::Mat SensorPicture(cv::Mat& light, const CameraEffects& effects, cv::RNG& rng)
+{
+    Light(light, effects, {1.0, 1.0, 1.0});
+    Blur(light, effects);
+    AddFlare(light, effects.sensor);
+    cv::Mat electrons = MosaicElectrons(light, effects.sensor);
+    AddNoise(electrons, effects.sensor.readNoiseElectrons, 1.0, rng);  // shot noise's variance is the charge
+    return Developed(Demosaiced(RawCounts(electrons, effects.sensor), effects.sensor.demosaic), effects.sensor,
+                     effects.gamma);
 }
 
 cv::Mat GammaTo8Bit(const cv::Mat& photo, double gamma)
@@ -227,6 +377,74 @@ void DrawMenuBar(cv::Mat& bar)
     }
 }
 
+// What other programs show: words and short numbers, in no clock's pattern.
+const std::array<const char*, 16> kClutterTexts{
+    "build 4821 passed",  "ping 23 ms",        "load 0.42 0.37",      "1920x1080 @ 60 Hz",
+    "frame 1042 / 9000",  "cpu 37%  mem 61%",  "12:41",               "LIVE 00:41:07",
+    "latency 48 ms",      "fps 59.94",         "rx 1.2 MB/s",         "Meeting starts 14:30",
+    "tail -f server.log", "OK 200 GET /api/v2", "git status",         "dropped 0.1%"};
+constexpr int kFewestClutterWindows = 2, kMostClutterWindows = 5;
+constexpr int kTaskbarPx = 40, kIconPx = 48;
+const cv::Scalar kCyanTextBgr{255, 255, 0}, kTealTextBgr{128, 128, 0};
+const cv::Scalar kTerminalBgr{30, 24, 20}, kPageBgr{250, 250, 250}, kDarkTextBgr{50, 50, 50};
+
+void DrawText(cv::Mat& image, cv::Point origin, double scale, cv::Scalar bgr, cv::RNG& rng)
+{
+    const char* text = kClutterTexts[static_cast<std::size_t>(rng.uniform(0, static_cast<int>(kClutterTexts.size())))];
+    cv::putText(image, text, origin, cv::FONT_HERSHEY_SIMPLEX, scale, bgr, std::max(1, cvRound(scale * 1.5)),
+                cv::LINE_AA);
+}
+
+void DrawIcons(cv::Mat& desktop, cv::RNG& rng)
+{
+    const int icons = rng.uniform(3, 9);
+    for (int icon = 0; icon < icons; ++icon) {
+        const cv::Point corner(16, 16 + icon * (kIconPx + 40));
+        if (corner.y + kIconPx + 30 > desktop.rows - kTaskbarPx) break;
+        cv::rectangle(desktop, cv::Rect(corner, cv::Size(kIconPx, kIconPx)),
+                      cv::Scalar(rng.uniform(40, 255), rng.uniform(40, 255), rng.uniform(40, 255)), cv::FILLED);
+        DrawText(desktop, corner + cv::Point(0, kIconPx + 18), 0.4, cv::Scalar::all(240), rng);
+    }
+}
+
+// A terminal (light text on dark, some cyan or teal) or a page (dark text
+// on white), of any size, anywhere.
+void DrawClutterWindow(cv::Mat& desktop, cv::RNG& rng)
+{
+    const cv::Size size(rng.uniform(300, std::max(301, desktop.cols * 2 / 3)),
+                        rng.uniform(200, std::max(201, desktop.rows * 2 / 3)));
+    const cv::Point corner(rng.uniform(-size.width / 4, desktop.cols - size.width * 3 / 4),
+                           rng.uniform(0, std::max(1, desktop.rows - size.height)));
+    const bool terminal = rng.uniform(0.0, 1.0) < 0.5;
+    cv::rectangle(desktop, cv::Rect(corner, size), terminal ? kTerminalBgr : kPageBgr, cv::FILLED);
+    cv::rectangle(desktop, cv::Rect(corner, cv::Size(size.width, kTitleBarPx)), kTitleBarBgr, cv::FILLED);
+    cv::rectangle(desktop, cv::Rect(corner, size), kWindowBorderBgr, 1);
+    const double scale = rng.uniform(0.5, 1.6);
+    const int lineStepPx = cvRound(34 * scale);
+    for (int y = corner.y + kTitleBarPx + lineStepPx; y < corner.y + size.height; y += lineStepPx) {
+        const double pick = rng.uniform(0.0, 1.0);
+        const cv::Scalar ink = !terminal ? kDarkTextBgr : pick < 0.3 ? kCyanTextBgr : pick < 0.5 ? kTealTextBgr
+                                                                                                   : cv::Scalar::all(220);
+        DrawText(desktop, {corner.x + 12, y}, scale, ink, rng);
+    }
+    // A stream's overlay or a big status line: cyan text as large as the clock's.
+    if (terminal && rng.uniform(0.0, 1.0) < 0.4) {
+        DrawText(desktop, {corner.x + 20, corner.y + size.height - 20}, rng.uniform(2.0, 3.5), kCyanTextBgr, rng);
+    }
+}
+
+void DrawTaskbar(cv::Mat& desktop, cv::RNG& rng)
+{
+    const cv::Rect bar(0, desktop.rows - kTaskbarPx, desktop.cols, kTaskbarPx);
+    desktop(bar).setTo(cv::Scalar(48, 40, 36));
+    const int buttons = rng.uniform(3, 10);
+    for (int button = 0; button < buttons; ++button) {
+        cv::rectangle(desktop, cv::Rect(60 + button * 52, bar.y + 6, 40, kTaskbarPx - 12),
+                      cv::Scalar(rng.uniform(60, 255), rng.uniform(60, 255), rng.uniform(60, 255)), cv::FILLED);
+    }
+    DrawText(desktop, {desktop.cols - 120, bar.y + 27}, 0.6, cv::Scalar::all(235), rng);
+}
+
 }  // namespace
 
 WindowPicture FramedWindow(const cv::Mat& clientBgr, cv::Point2f newestCentrePx)
@@ -239,6 +457,37 @@ WindowPicture FramedWindow(const cv::Mat& clientBgr, cv::Point2f newestCentrePx)
     const cv::Point clientOrigin(kWindowBorderPx, kWindowBorderPx + kTitleBarPx + kMenuBarPx);
     clientBgr.copyTo(window(cv::Rect(clientOrigin, clientBgr.size())));
     return {window, newestCentrePx + cv::Point2f(clientOrigin)};
+}
+
+WindowPicture ScaledWindow(const WindowPicture& window, double scale)
+{
+    return {Resized(window.bgr, scale), Scaled(window.newestCentrePx, scale)};
+}
+
+cv::Mat ClutteredDesktop(cv::Size sizePx, cv::Scalar desktopBgr, std::uint64_t seed)
+{
+    cv::Mat desktop(sizePx, CV_8UC3, desktopBgr);
+    if (seed == 0) return desktop;
+    cv::RNG rng(seed);
+    DrawIcons(desktop, rng);
+    const int windows = rng.uniform(kFewestClutterWindows, kMostClutterWindows + 1);
+    for (int window = 0; window < windows; ++window) DrawClutterWindow(desktop, rng);
+    DrawTaskbar(desktop, rng);
+    return desktop;
+}
+
+WindowPicture OnDesktop(const cv::Mat& desktopBgr, const WindowPicture& window, cv::Point positionPx)
+{
+    cv::Mat screen = desktopBgr.clone();
+    window.bgr.copyTo(screen(cv::Rect(positionPx, window.bgr.size())));
+    return {screen, window.newestCentrePx + cv::Point2f(positionPx)};
+}
+
+cv::Mat WithLingeringFrame(const cv::Mat& frameBgr, const cv::Mat& previousBgr, double lingeringShare)
+{
+    cv::Mat light;
+    cv::addWeighted(LinearLight(frameBgr), 1.0 - lingeringShare, LinearLight(previousBgr), lingeringShare, 0.0, light);
+    return LevelsOf(light);
 }
 
 cv::Mat AverageFrames(const std::vector<cv::Mat>& frames)
@@ -255,25 +504,29 @@ ComposedPicture ComposePhoto(cv::Size pictureSizePx, const std::vector<WindowPic
 {
     cv::RNG rng(effects.seed);
     cv::Mat photo = RoomBackground(pictureSizePx, effects, rng);
+    if (UsesSensor(effects)) photo = LinearLight(photo);
     cv::Mat screensMask = cv::Mat::zeros(pictureSizePx, CV_32FC1);
     ComposedPicture picture{};
     for (std::size_t index = 0; index < windows.size(); ++index) {
         picture.newestCentresPx.push_back(PlaceScreen(photo, screensMask, windows[index], poses[index], effects));
     }
     if (effects.moireAmplitude > 0.0) AddMoire(photo, screensMask, effects);
-    Light(photo, effects);
-    Blur(photo, effects);
-    AddNoise(photo, effects, rng);
-    picture.bgr = GammaTo8Bit(photo, effects.gamma);
+    if (UsesSensor(effects)) {
+        picture.bgr = SensorPicture(photo, effects, rng);
+    } else {
+        Light(photo, effects, effects.colourGain);
+        Blur(photo, effects);
+        AddNoise(photo, effects.noiseSigma, effects.shotNoise, rng);
+        picture.bgr = GammaTo8Bit(photo, effects.gamma);
+    }
     EncodePicture(picture, effects.jpegQuality);
     return picture;
 }
 
-ComposedPicture ComposeScreenshot(cv::Size desktopSizePx, cv::Scalar desktopBgr,
-                                  const std::vector<WindowPicture>& windows, const std::vector<cv::Point>& positions,
-                                  double scale)
+ComposedPicture ComposeScreenshot(const cv::Mat& desktopBgr, const std::vector<WindowPicture>& windows,
+                                  const std::vector<cv::Point>& positions, double scale, int jpegQuality)
 {
-    cv::Mat desktop(desktopSizePx, CV_8UC3, desktopBgr);
+    cv::Mat desktop = desktopBgr.clone();
     ComposedPicture picture{};
     for (std::size_t index = 0; index < windows.size(); ++index) {
         windows[index].bgr.copyTo(desktop(cv::Rect(positions[index], windows[index].bgr.size())));
@@ -281,7 +534,7 @@ ComposedPicture ComposeScreenshot(cv::Size desktopSizePx, cv::Scalar desktopBgr,
         picture.newestCentresPx.push_back(Scaled(centre, scale));
     }
     picture.bgr = Resized(desktop, scale);
-    EncodePicture(picture, 0);
+    EncodePicture(picture, jpegQuality);
     return picture;
 }
 

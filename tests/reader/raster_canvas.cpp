@@ -51,11 +51,17 @@ cairo_font_face_t* OpenFontFace(const std::string& family)
     return face;
 }
 
-// Direct2D's grayscale text: outlines unhinted, positions unrounded.
-void SetTextRendering(cairo_t* cairo)
+// Direct2D's text: outlines unhinted, positions unrounded; ClearType's
+// coverage is taken per subpixel, red on the left.
+void SetTextRendering(cairo_t* cairo, TextSmoothing smoothing)
 {
     cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    if (smoothing == TextSmoothing::ClearType) {
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_SUBPIXEL);
+        cairo_font_options_set_subpixel_order(options, CAIRO_SUBPIXEL_ORDER_RGB);
+    } else {
+        cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+    }
     cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
     cairo_set_font_options(cairo, options);
@@ -79,7 +85,7 @@ std::vector<std::string> SplitLines(const wchar_t* text, std::uint32_t length)
 
 }  // namespace
 
-RasterCanvas::RasterCanvas(cv::Size sizePx, const std::string& fontFamily) : sizePx_(sizePx)
+RasterCanvas::RasterCanvas(cv::Size sizePx, const std::string& fontFamily, TextSmoothing smoothing) : sizePx_(sizePx)
 {
     fontFace_ = OpenFontFace(fontFamily);
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, sizePx.width, sizePx.height);
@@ -88,7 +94,7 @@ RasterCanvas::RasterCanvas(cv::Size sizePx, const std::string& fontFamily) : siz
     cairo_set_antialias(cairo_, CAIRO_ANTIALIAS_GRAY);
     cairo_set_font_face(cairo_, fontFace_);
     cairo_set_font_size(cairo_, kTextSizeDip);
-    SetTextRendering(cairo_);
+    SetTextRendering(cairo_, smoothing);
     UseBrush();
 }
 

@@ -10,6 +10,10 @@
 #include "display/canvas.h"
 #include "shared/clock_face.h"
 
+// How text edges are smoothed: Direct2D's grayscale default, or ClearType,
+// which samples coverage per subpixel of an RGB stripe panel.
+enum class TextSmoothing { Grayscale, ClearType };
+
 // A Canvas that paints into memory the way the clock's Direct2D surface paints
 // its window: antialiased, one cyan brush, the text in a monospaced family at
 // 90 DIP, every line centred and the block's last line on the layout's bottom.
@@ -18,7 +22,8 @@ class RasterCanvas final : public Canvas {
 public:
     // Throws std::runtime_error when fontconfig would substitute another
     // family for fontFamily: a picture in the wrong font is a wrong picture.
-    RasterCanvas(cv::Size sizePx, const std::string& fontFamily);
+    RasterCanvas(cv::Size sizePx, const std::string& fontFamily,
+                 TextSmoothing smoothing = TextSmoothing::Grayscale);
     ~RasterCanvas();
     RasterCanvas(const RasterCanvas&) = delete;
     RasterCanvas& operator=(const RasterCanvas&) = delete;
