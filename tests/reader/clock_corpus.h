@@ -102,7 +102,8 @@ int ClockCount(const CorpusCase& corpusCase);
 CorpusPicture RenderCorpusCase(const CorpusCase& corpusCase);
 
 // Every latency some combination of the clocks' allowed readings gives, as
-// the reader measures it: the newest reading minus the oldest.
+// the reader measures it: one reading ahead of another. Any two of three
+// clocks count: a reader that finds only two of them truly measures those.
 std::vector<std::int64_t> AllowedLatenciesUs(const CorpusPicture& picture);
 
 // One truth.jsonl record for the picture written to file.
