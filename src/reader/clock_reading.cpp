@@ -44,9 +44,6 @@ constexpr std::array<int, kDigitCells.size()> kHighestDigits = HighestDigits();
 // digits worth 10 ms or more and the wall clock's but its last.
 constexpr std::array<bool, kDigitCells.size()> kCheckedByOtherFace{true,  true, true, true, true, false, false, false,
                                                                    false, true, true, true, true, true, true,  false};
-// The one cell nothing checks whose misreading moves a latency by a
-// millisecond or more: the counter's millisecond digit.
-constexpr std::size_t kUncheckedMillisecondDigit = kCounterMillisecondDigits - 1;
 // A line below the lowest one read: this many digit shapes inked at least
 // this bright (as a share of the line's ink) one line step down.
 constexpr float kLineStepDigitHeights = 1.7f;
@@ -242,24 +239,18 @@ PictureFace FaceOf(const std::vector<FoundLine>& lines)
     return face;
 }
 
-
-// A line read again in the picture's face. Where the line is unsure, the
-// face's reading is taken in a cell the other face checks; in a cell below
-// a millisecond it may make a learnt reading sure, never change it. The
-// counter's millisecond digit, which nothing checks, is sure only by the
-// learnt shapes, and in doubt where the face reads it otherwise. A line's
-// ghost stays as first judged.
+// A line read unsurely against the learnt shapes, read again in the
+// picture's face. In a cell the other face checks, the face's reading is
+// taken; elsewhere it may make a learnt reading sure, never change it, since
+// a wrong change there would pass unseen. A line's ghost stays as first
+// judged.
 void ReadAgainInFace(FoundLine& line, const PictureFace& face)
 {
-    const std::vector<DigitGuess> inFace = SharedDigitClassifier().ReadDigits(line.cellFeatures, kHighestDigits, &face);
-    const bool unsure = line.reading.confidence < kMinConfidence;
-    std::vector<DigitGuess> guesses = line.learntGuesses;
+    if (line.reading.confidence >= kMinConfidence) return;
+    std::vector<DigitGuess> guesses = SharedDigitClassifier().ReadDigits(line.cellFeatures, kHighestDigits, &face);
     for (std::size_t position = 0; position < guesses.size(); ++position) {
-        const bool disputed = inFace[position].digit != guesses[position].digit;
-        if (position == kUncheckedMillisecondDigit) {
-            if (disputed) guesses[position].margin = 0.0f;
-        } else if (unsure && (!disputed || kCheckedByOtherFace[position])) {
-            guesses[position] = inFace[position];
+        if (!kCheckedByOtherFace[position] && guesses[position].digit != line.learntGuesses[position].digit) {
+            guesses[position] = line.learntGuesses[position];
         }
     }
     TakeGuesses(line, guesses);
@@ -476,26 +467,26 @@ float StepDigitHeights(const std::vector<FoundLine>& stack)
     return stepPx / stack.back().height;
 }
 
-// Where the digits of the line `steps` line steps below a stack's lowest
-// (above its highest, for a negative count) would stand in the picture: top
-// left, top right, bottom right, bottom left.
-std::array<cv::Point2f, 4> QuadStepsAway(const std::vector<FoundLine>& stack, int steps)
+// Where the digits of the line one step below a stack's lowest would stand
+// in the picture: top left, top right, bottom right, bottom left.
+std::array<cv::Point2f, 4> QuadBelow(const std::vector<FoundLine>& stack)
 {
-    const FoundLine& bottom = steps > 0 ? stack.back() : stack.front();
-    const float downPx = static_cast<float>(steps) * StepDigitHeights(stack) * kDigitHeightPx;
+    const FoundLine& bottom = stack.back();
+    const float downPx = StepDigitHeights(stack) * kDigitHeightPx;
     const auto below = [&](float x, float y) { return StripToImage(bottom.stripToImage, {x, y + downPx}); };
     const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
     return {below(bottom.stripLeft, top), below(bottom.stripRight, top), below(bottom.stripRight, base),
             below(bottom.stripLeft, base)};
 }
 
-// Whether a line stands unread `steps` line steps below the stack (above
-// it, for a negative count): about 1.7 digit heights each in the clock's
-// fonts, measured from the stack where it has two lines.
-bool UnreadLineStepsAway(const cv::Mat& inkScore, const std::vector<FoundLine>& stack, int steps)
+// Multi-line mode draws the newest line at the bottom: a line missed below
+// the lowest one read would make an older reading pass for the newest. One
+// line step further down (about 1.7 digit heights in the clock's fonts,
+// measured from the stack where it has two lines), the ink must be gone.
+bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
 {
-    const FoundLine& bottom = steps > 0 ? stack.back() : stack.front();
-    const float stepDigitHeights = static_cast<float>(steps) * StepDigitHeights(stack);
+    const FoundLine& bottom = stack.back();
+    const float stepDigitHeights = StepDigitHeights(stack);
     const float width = bottom.stripRight - bottom.stripLeft;
     // The band where the next line's digits would stand, with room for a
     // step a little off the estimate.
@@ -526,22 +517,7 @@ bool UnreadLineStepsAway(const cv::Mat& inkScore, const std::vector<FoundLine>& 
     // Small or blurred digits run together, thin strokes break apart: where
     // shapes stand full height inside the band (not a line of a window
     // below, cut by it), the clock's layout tells a line.
-    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadStepsAway(stack, steps)));
-}
-
-// Multi-line mode draws the newest line at the bottom: a line missed below
-// the lowest one read would make an older reading pass for the newest.
-bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
-{
-    return UnreadLineStepsAway(inkScore, stack, 1);
-}
-
-// Single-line mode climbs a step a frame: a lone line with a line unread
-// one step above may be the older frame of a long exposure whose newer
-// frame was missed (or a multi-line window's newest alone found).
-bool UnreadLineAboveLoneLine(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
-{
-    return stack.size() == 1 && UnreadLineStepsAway(inkScore, stack, -1);
+    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(stack)));
 }
 
 // Whether one of `lines` is centred within half a digit height of `centre`.
@@ -560,7 +536,7 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
                                        const std::vector<FoundLine>& found, const PictureFace& face)
 {
     const FoundLine& bottom = stack.back();
-    const std::array<cv::Point2f, 4> quad = QuadStepsAway(stack, 1);
+    const std::array<cv::Point2f, 4> quad = QuadBelow(stack);
     const cv::Point2f centre = 0.25f * (quad[0] + quad[1] + quad[2] + quad[3]);
     if (LineNear(found, centre, bottom.height)) return std::nullopt;
     const TextLine line = StraightenLine(inkScore, quad);
@@ -663,7 +639,6 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
         if (stacks[index].empty()) continue;
         clocks.push_back(MakeClock(stacks[index], apart[index]));
         clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, stacks[index]) ||
-                                 UnreadLineAboveLoneLine(inkScore, stacks[index]) ||
                                  (plainInkScore.data != inkScore.data && UnreadLineBelow(plainInkScore, stacks[index]));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {

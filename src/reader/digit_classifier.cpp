@@ -346,14 +346,12 @@ std::vector<DigitGuess> DigitClassifier::ReadDigits(const cv::Mat& features,
                                                     const PictureFace* face) const
 {
     cv::Mat weights = weights_, offsets = offsets_, shapes = prototypes_, shapeDigits = prototypeDigits_;
-    std::array<bool, 10> inFace{};
     if (face != nullptr && !face->featureSums.empty()) {
         weights = weights_.clone();
         offsets = offsets_.clone();
         for (int digit = 0; digit < 10; ++digit) {
             const int samples = face->sampleCounts[static_cast<std::size_t>(digit)];
             if (samples < kMinFaceSamples) continue;
-            inFace[static_cast<std::size_t>(digit)] = true;
             const cv::Mat mean = face->featureSums.row(digit) / samples;
             const cv::Mat weight = precision_ * mean.t();
             weight.copyTo(weights.col(digit));
@@ -362,28 +360,20 @@ std::vector<DigitGuess> DigitClassifier::ReadDigits(const cv::Mat& features,
             shapeDigits.push_back(digit);
         }
     }
-    cv::Mat likeness, discriminants, learntDiscriminants;
+    cv::Mat likeness, discriminants;
     cv::gemm(features, shapes, 1.0, cv::Mat(), 0.0, likeness, cv::GEMM_2_T);
     cv::gemm(features, weights, 1.0, cv::repeat(offsets, features.rows, 1), 1.0, discriminants);
-    cv::gemm(features, weights_, 1.0, cv::repeat(offsets_, features.rows, 1), 1.0, learntDiscriminants);
 
     std::vector<DigitGuess> guesses;
     for (int row = 0; row < features.rows; ++row) {
         const float* scores = discriminants.ptr<float>(row);
-        const float* learntScores = learntDiscriminants.ptr<float>(row);
         DigitGuess guess;
         guess.digit = static_cast<int>(std::max_element(scores, scores + 10) - scores);
-        // A digit the face has no samples of is still only its learnt
-        // shape, which a cell of this font resembles less than the face's
-        // own digits: against it the lead is measured in the learnt shapes.
-        guess.margin = 1e30f;
+        float runnerUp = -1e30f;
         for (int digit = 0; digit <= highestDigits[static_cast<std::size_t>(row)]; ++digit) {
-            if (digit == guess.digit) continue;
-            const bool faceAgainstFace = inFace[static_cast<std::size_t>(digit)];
-            const float lead = faceAgainstFace ? scores[guess.digit] - scores[digit]
-                                               : learntScores[guess.digit] - learntScores[digit];
-            guess.margin = std::min(guess.margin, lead);
+            if (digit != guess.digit) runnerUp = std::max(runnerUp, scores[digit]);
         }
+        guess.margin = scores[guess.digit] - runnerUp;
         guess.score = -1.0f;
         const float* likenesses = likeness.ptr<float>(row);
         for (int column = 0; column < likeness.cols; ++column) {
