@@ -26,6 +26,7 @@ constexpr float kUnghostedMargin = 2 * kSureMargin;
 constexpr std::size_t kCounterDigitCount = kCounterDigits;
 constexpr std::size_t kCounterMillisecondDigits = 6;  // the counter's digits worth 1000 us or more
 constexpr std::size_t kMinuteAt = kCounterDigitCount;
+constexpr std::size_t kLastWallDigit = kDigitCells.size() - 1;
 constexpr std::size_t kSecondAt = kMinuteAt + kMinuteDigits;
 constexpr std::size_t kMillisecondAt = kSecondAt + kSecondDigits;
 // The highest digit the clock draws in each digit cell: the counter never
@@ -40,10 +41,19 @@ constexpr std::array<int, kDigitCells.size()> HighestDigits()
     return highest;
 }
 constexpr std::array<int, kDigitCells.size()> kHighestDigits = HighestDigits();
+// The counter's first `counterDigits` digits and the wall clock's but its
+// last: the cells the other face or a window's steps can vouch for.
+constexpr std::array<bool, kDigitCells.size()> CounterHeadAndWall(std::size_t counterDigits)
+{
+    std::array<bool, kDigitCells.size()> cells{};
+    for (std::size_t position = 0; position < cells.size(); ++position) {
+        cells[position] = position < counterDigits || (position >= kMinuteAt && position != kLastWallDigit);
+    }
+    return cells;
+}
 // Cells whose misreading the two faces' agreement catches: the counter's
 // digits worth 10 ms or more and the wall clock's but its last.
-constexpr std::array<bool, kDigitCells.size()> kCheckedByOtherFace{true,  true, true, true, true, false, false, false,
-                                                                   false, true, true, true, true, true, true,  false};
+constexpr std::array<bool, kDigitCells.size()> kCheckedByOtherFace = CounterHeadAndWall(kCounterMillisecondDigits - 1);
 // A line below the lowest one read: this many digit shapes inked at least
 // this bright (as a share of the line's ink) one line step down.
 constexpr float kLineStepDigitHeights = 1.7f;
@@ -142,16 +152,11 @@ float InkLevel(const TextLine& line)
     return std::max(1.0f, Percentile(line.strip, 0.99));
 }
 
-std::vector<float> HalfInkShares(const TextLine& line)
+bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
 {
     const float fullInk = InkLevel(line);
     std::vector<float> shares;
     for (const int cell : kDigitCells) shares.push_back(HalfInkShare(line.strip(CellRect(line, cell)), fullInk));
-    return shares;
-}
-
-bool LooksGhosted(const std::vector<float>& shares, const std::vector<DigitGuess>& guesses)
-{
     std::vector<float> sorted = shares;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     const float typical = sorted[sorted.size() / 2];
@@ -206,20 +211,17 @@ FoundLine ReadLine(const TextLine& line)
     found.cellFeatures = DigitCellFeatures(line);
     found.learntGuesses = SharedDigitClassifier().ReadDigits(found.cellFeatures, kHighestDigits);
     TakeGuesses(found, found.learntGuesses);
-    reading.ghosted = LooksGhosted(HalfInkShares(line), found.learntGuesses);
+    reading.ghosted = LooksGhosted(line, found.learntGuesses);
 
-    const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
-    const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
-    reading.corners = {StripToImage(line, {left, top}), StripToImage(line, {right, top}),
-                       StripToImage(line, {right, bottom}), StripToImage(line, {left, bottom})};
+    reading.corners = DigitsQuad(line);
     found.centre = 0.25f * (reading.corners[0] + reading.corners[1] + reading.corners[2] + reading.corners[3]);
     found.left = std::min(reading.corners[0].x, reading.corners[3].x);
     found.right = std::max(reading.corners[1].x, reading.corners[2].x);
     found.height = line.digitHeightImagePx;
     found.inkLevel = InkLevel(line);
     found.stripToImage = line.stripToImage;
-    found.stripLeft = left;
-    found.stripRight = right;
+    found.stripLeft = line.cellEdgesX.front();
+    found.stripRight = line.cellEdgesX.back();
     return found;
 }
 
@@ -321,8 +323,7 @@ bool StepsEvenly(const std::vector<FoundLine>& stack)
 
 // The digits even steps predict: all but the counter's below a millisecond
 // and the wall clock's last.
-constexpr std::array<bool, kDigitCells.size()> kStepPredicted{true, true, true, true, true, true, false, false,
-                                                               false, true, true, true, true, true, true, false};
+constexpr std::array<bool, kDigitCells.size()> kStepPredicted = CounterHeadAndWall(kCounterMillisecondDigits);
 
 // A digit of the newest line read unsurely is held where the window steps
 // evenly and an older line reads that digit surely, whether that digit
@@ -676,7 +677,9 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         // cyan-ish background, may have hidden lines from the first search.
         const std::size_t firstFound = lines.size();
         for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
-        ReadAgainInFace(lines, face);
+        for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {
+            ReadAgainInFace(*line, face);
+        }
         if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, inkScore, std::move(lines), face);
     }
     if (Settled(clocks)) return clocks;

@@ -158,12 +158,7 @@ std::vector<TextLine> SameLinesIn(const cv::Mat& blurred, const std::vector<Text
 {
     const cv::Mat inkScore = InkScore(blurred);
     std::vector<TextLine> lines;
-    for (const TextLine& sharp : sharpLines) {
-        const float left = sharp.cellEdgesX.front(), right = sharp.cellEdgesX.back();
-        const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
-        lines.push_back(StraightenLine(inkScore, {StripToImage(sharp, {left, top}), StripToImage(sharp, {right, top}),
-                                                  StripToImage(sharp, {right, bottom}), StripToImage(sharp, {left, bottom})}));
-    }
+    for (const TextLine& sharp : sharpLines) lines.push_back(StraightenLine(inkScore, DigitsQuad(sharp)));
     return lines;
 }
 
@@ -231,30 +226,19 @@ void Discriminate(const LearningSums& sums, cv::Mat& weights, cv::Mat& offsets, 
     inverse.convertTo(precision, CV_32F);
 }
 
-// The file's modification time and size, which change when it is replaced.
-std::string FileStamp(const std::string& path)
-{
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    const auto modified = std::filesystem::last_write_time(path, error);
-    return path + ":" + std::to_string(size) + ":" + std::to_string(modified.time_since_epoch().count());
-}
-
 }  // namespace
 
-std::string InstalledFontsIdentity(const std::vector<std::string>& fontFamilies)
+std::vector<std::string> InstalledFontFiles(const std::vector<std::string>& fontFamilies)
 {
-    std::string identity;
+    std::vector<std::string> files;
     for (const std::string& family : fontFamilies) {
         FcPattern* font = MatchFamily(family);
         if (font == nullptr) continue;
         FcChar8* file = nullptr;
-        if (FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch) {
-            identity += family + "=" + FileStamp(reinterpret_cast<const char*>(file)) + "\n";
-        }
+        if (FcPatternGetString(font, FC_FILE, 0, &file) == FcResultMatch) files.emplace_back(reinterpret_cast<const char*>(file));
         FcPatternDestroy(font);
     }
-    return identity;
+    return files;
 }
 
 DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)

@@ -38,9 +38,9 @@ void AddToFace(PictureFace& face, const cv::Mat& cellFeatures, int digit);
 // from many designs keeps the reader from depending on one font's shapes.
 const std::vector<std::string>& DefaultDigitFonts();
 
-// What identifies the fonts a classifier learns from the given families:
-// each installed one's file, size and modification time.
-std::string InstalledFontsIdentity(const std::vector<std::string>& fontFamilies);
+// The font files a classifier learns the given families from (the
+// installed ones).
+std::vector<std::string> InstalledFontFiles(const std::vector<std::string>& fontFamilies);
 
 // Digit shapes learnt from the given families (the installed ones among
 // them) rendered as clock lines and cut into cells the way pictures are.

@@ -32,22 +32,23 @@ std::string Hex(std::uint64_t value)
     return text;
 }
 
-// The running executable's path, size and modification time: a rebuilt or
-// updated reader may learn differently.
-std::string ReaderIdentity()
+// A file's path, size and modification time, which change when it is
+// replaced.
+std::string FileStamp(const fs::path& file)
 {
     std::error_code error;
-    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    if (error) return "unknown reader";
-    const auto size = fs::file_size(executable, error);
-    const auto modified = fs::last_write_time(executable, error);
-    return executable.string() + ":" + std::to_string(size) + ":" + std::to_string(modified.time_since_epoch().count());
+    const auto size = fs::file_size(file, error);
+    const auto modified = fs::last_write_time(file, error);
+    return file.string() + ":" + std::to_string(size) + ":" + std::to_string(modified.time_since_epoch().count());
 }
 
-std::string ExecutablePrefix()
+// What was learnt from: the running reader (a rebuilt or updated one may
+// learn differently) and each font file.
+std::string LearntFrom(const fs::path& executable, const std::vector<std::string>& fontFamilies)
 {
-    std::error_code error;
-    return "digits-" + Hex(StableHash(fs::read_symlink("/proc/self/exe", error).string())) + "-";
+    std::string identity = FileStamp(executable) + "\n";
+    for (const std::string& font : InstalledFontFiles(fontFamilies)) identity += FileStamp(font) + "\n";
+    return identity;
 }
 
 // Written beside its final name and renamed, so that a reader starting at
@@ -89,8 +90,10 @@ CachedClassifier CachedDigitClassifier(const std::vector<std::string>& fontFamil
                                        const std::optional<fs::path>& folder)
 {
     if (!folder) return {DigitClassifier(fontFamilies), false};
-    const std::string prefix = ExecutablePrefix();
-    const std::string learntFrom = ReaderIdentity() + "\n" + InstalledFontsIdentity(fontFamilies);
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    const std::string prefix = "digits-" + Hex(StableHash(executable.string())) + "-";
+    const std::string learntFrom = LearntFrom(executable, fontFamilies);
     const fs::path file = *folder / (prefix + Hex(StableHash(learntFrom)) + std::string(kFileExtension));
     if (std::optional<DigitClassifier> kept = DigitClassifier::Load(file)) return {std::move(*kept), true};
     DigitClassifier learnt(fontFamilies);

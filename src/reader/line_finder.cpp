@@ -678,3 +678,11 @@ cv::Point2f StripToImage(const TextLine& line, cv::Point2f stripPoint)
 {
     return StripToImage(line.stripToImage, stripPoint);
 }
+
+std::array<cv::Point2f, 4> DigitsQuad(const TextLine& line)
+{
+    const float left = line.cellEdgesX.front(), right = line.cellEdgesX.back();
+    const float top = kStripMarginPx, bottom = kStripMarginPx + kDigitHeightPx;
+    return {StripToImage(line, {left, top}), StripToImage(line, {right, top}), StripToImage(line, {right, bottom}),
+            StripToImage(line, {left, bottom})};
+}

@@ -57,3 +57,7 @@ cv::Rect CellRect(const TextLine& line, int index);
 // strip-to-picture mapping (kept alone where the strip itself is not).
 cv::Point2f StripToImage(const cv::Matx33d& stripToImage, cv::Point2f stripPoint);
 cv::Point2f StripToImage(const TextLine& line, cv::Point2f stripPoint);
+
+// Where a line's digits stand in the picture, from its first cell's edge to
+// its last: top left, top right, bottom right, bottom left.
+std::array<cv::Point2f, 4> DigitsQuad(const TextLine& line);

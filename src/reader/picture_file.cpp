@@ -34,7 +34,8 @@ struct FileCloser {
 };
 
 // Every scan decoded, at an eighth of the size: where the data ends is all
-// that is asked. A file damaged otherwise is not called cut short.
+// that is asked. A file damaged otherwise, or no JPEG at all (the
+// decoder stops at its header), is not called cut short.
 bool EndsEarly(std::FILE* file)
 {
     jpeg_decompress_struct decoder{};
@@ -61,15 +62,6 @@ bool EndsEarly(std::FILE* file)
     return errors.cutShort;
 }
 
-bool IsJpeg(std::FILE* file)
-{
-    unsigned char head[3] = {};
-    const bool jpeg = std::fread(head, 1, sizeof head, file) == sizeof head && head[0] == 0xFF && head[1] == 0xD8 &&
-                      head[2] == 0xFF;
-    std::rewind(file);
-    return jpeg;
-}
-
 }  // namespace
 
 std::optional<cv::Size> PictureSizeFromHeader(const std::filesystem::path& path)
@@ -89,5 +81,5 @@ bool LargerThanAnyCamera(cv::Size sizePx)
 bool JpegCutShort(const std::filesystem::path& path)
 {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    return file != nullptr && IsJpeg(file.get()) && EndsEarly(file.get());
+    return file != nullptr && EndsEarly(file.get());
 }
