@@ -361,6 +361,73 @@ void ReadAgainInSteppedFace(std::vector<std::vector<FoundLine>>& stacks, const P
     for (std::vector<FoundLine>& stack : stacks) ReadAgainInFace(stack, face);
 }
 
+// A screen caught mid-refresh shows the next frame above some row. A
+// multi-line window's line through that row shows the top of a reading over
+// the bottom of the one before, which the line above (the window rolled up
+// by one) shows whole. Each split of the newest line's cells is tried: the
+// digits its tops read are the newer reading. A cell where they differ from
+// the line above's shows the tear when its top favours the newer digit and
+// its bottom the older one, each by kTornMargin; where both digits end
+// alike, the bottom need only not favour the newer one. The newer reading
+// is certain when every cell that differs is so, one shows the tear, and it
+// is one window step after the line above in both faces; `newer` is then
+// that reading. Where most cells that differ show the tear but the newer
+// reading is not certain, the line is torn all the same.
+enum class Tear { None, Uncertain, Certain };
+constexpr float kTornMargin = kSureMargin / 2;
+
+Tear ReadTear(const std::vector<FoundLine>& stack, LineReading& newer)
+{
+    if (stack.size() < 2) return Tear::None;
+    const FoundLine& line = stack.back();
+    const FoundLine& above = stack[stack.size() - 2];
+    if (!above.plausible || above.reading.confidence < kMinConfidence) return Tear::None;
+    // The window's step where it shows one; without it no newer reading is certain.
+    const double stepUs = stack.size() >= 3 ? MicrosAhead(above.reading, stack[stack.size() - 3].reading) : 0.0;
+    const auto stepsOn = [&](const LineReading& reading) {
+        return DrawnAfter(reading, above.reading) && FacesStepTogether(reading, above.reading) && stepUs > 0 &&
+               std::abs(MicrosAhead(reading, above.reading) - stepUs) <= kStepJitterUs;
+    };
+    // A sure reading that is the line above's, or one step after it, is no mix.
+    const bool sameAsAbove = line.reading.micros == above.reading.micros && line.reading.wallMs == above.reading.wallMs;
+    if (line.reading.confidence >= kMinConfidence && (sameAsAbove || stepsOn(line.reading))) return Tear::None;
+    Tear tear = Tear::None;
+    std::optional<LineReading> certain;
+    for (int split = DigitClassifier::kFirstSplitRow; split <= DigitClassifier::kLastSplitRow; ++split) {
+        const DigitClassifier::SplitScores halves = SharedDigitClassifier().ScoreSplit(line.cellFeatures, split);
+        std::vector<DigitGuess> tops = above.learntGuesses;
+        int tornCells = 0, unexplainedCells = 0;
+        for (std::size_t position = 0; position < tops.size(); ++position) {
+            const float* top = halves.above.ptr<float>(static_cast<int>(position));
+            const float* bottom = halves.below.ptr<float>(static_cast<int>(position));
+            const int older = tops[position].digit;
+            const int newest = static_cast<int>(std::max_element(top, top + kHighestDigits[position] + 1) - top);
+            if (newest == older) continue;
+            const float bottomLead = bottom[older] - bottom[newest];
+            if (top[newest] - top[older] < kTornMargin || bottomLead < 0) {
+                ++unexplainedCells;
+            } else if (bottomLead >= kTornMargin) {
+                ++tornCells;
+            }
+            tops[position].digit = newest;
+        }
+        if (tornCells == 0) continue;
+        if (tornCells > unexplainedCells) tear = std::max(tear, Tear::Uncertain);
+        FoundLine read;
+        TakeGuesses(read, tops);
+        if (unexplainedCells > 0 || !read.plausible || !stepsOn(read.reading)) continue;
+        if (certain && (certain->micros != read.reading.micros || certain->wallMs != read.reading.wallMs)) {
+            return Tear::Uncertain;
+        }
+        certain = read.reading;
+    }
+    if (!certain) return tear;
+    newer = *certain;
+    newer.corners = line.reading.corners;
+    newer.confidence = 1.0f;
+    return Tear::Certain;
+}
+
 // `apart`: two lines of one window that cannot both be in one frame.
 ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
 {
@@ -382,6 +449,12 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     const std::size_t newest = climbing ? 0 : stack.size() - 1;
     clock.position = stack[newest].centre;
     clock.doubtful = stack[newest].reading.confidence < kMinConfidence && (climbing || !HeldByOlderLines(stack));
+    // A line read surely may still be the mix of two frames.
+    if (!climbing && !clock.blended) {
+        const Tear tear = ReadTear(stack, clock.lines.back());
+        clock.doubtful = (clock.doubtful && tear != Tear::Certain) || tear == Tear::Uncertain;
+        clock.torn = tear == Tear::Uncertain;
+    }
     if (climbing) std::rotate(clock.lines.begin(), clock.lines.begin() + 1, clock.lines.end());
     return clock;
 }

@@ -28,6 +28,9 @@ struct ClockReading {
     std::vector<LineReading> lines;
     cv::Point2f position;  // centre of the newest line, image pixels
     bool doubtful = false;  // some digit of the newest line is not sure
+    // The newest line shows the top of one reading over the bottom of the
+    // one before (a screen caught mid-refresh), and neither is certain.
+    bool torn = false;
     // Several frames captured in one exposure; when the frames' own lines
     // could be read, the oldest and newest readings they show.
     bool blended = false;

@@ -201,29 +201,66 @@ void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& l
     }
 }
 
-// A linear discriminant over the samples: each digit a Gaussian about its
-// mean, all sharing one covariance, shrunk towards the average variance.
-void Discriminate(const LearningSums& sums, cv::Mat& weights, cv::Mat& offsets, cv::Mat& precision)
+// The weights (one column per digit) and offsets that score features
+// against Gaussians about `means` (one row per digit) sharing `covariance`.
+void LinearDiscriminant(const cv::Mat& covariance, const cv::Mat& means, cv::Mat& weights, cv::Mat& offsets)
 {
-    cv::Mat means(10, kFeatureCount, CV_64F);
-    for (int digit = 0; digit < 10; ++digit) {
-        means.row(digit) = sums.digitSums.row(digit) / sums.digitCounts.at<double>(digit);
-    }
-    const double count = cv::sum(sums.digitCounts)[0];
-    cv::Mat covariance = sums.productSums / count;
-    for (int digit = 0; digit < 10; ++digit) {
-        covariance -= (sums.digitCounts.at<double>(digit) / count) * means.row(digit).t() * means.row(digit);
-    }
-    const double averageVariance = cv::trace(covariance)[0] / kFeatureCount;
-    covariance = (1.0 - kCovarianceShrinkage) * covariance +
-                 kCovarianceShrinkage * averageVariance * cv::Mat::eye(kFeatureCount, kFeatureCount, CV_64F);
     cv::Mat inverse;
     cv::invert(covariance, inverse, cv::DECOMP_CHOLESKY);
     const cv::Mat solved = inverse * means.t();
     const cv::Mat offsetsPerDigit = -0.5 * means * solved;
     solved.convertTo(weights, CV_32F);
     cv::Mat(offsetsPerDigit.diag().t()).convertTo(offsets, CV_32F);
+}
+
+// A linear discriminant over the samples: each digit a Gaussian about its
+// mean, all sharing one covariance, shrunk towards the average variance.
+void Discriminate(const LearningSums& sums, cv::Mat& means, cv::Mat& weights, cv::Mat& offsets, cv::Mat& precision)
+{
+    cv::Mat meansPerDigit(10, kFeatureCount, CV_64F);
+    for (int digit = 0; digit < 10; ++digit) {
+        meansPerDigit.row(digit) = sums.digitSums.row(digit) / sums.digitCounts.at<double>(digit);
+    }
+    const double count = cv::sum(sums.digitCounts)[0];
+    cv::Mat covariance = sums.productSums / count;
+    for (int digit = 0; digit < 10; ++digit) {
+        covariance -= (sums.digitCounts.at<double>(digit) / count) * meansPerDigit.row(digit).t() * meansPerDigit.row(digit);
+    }
+    const double averageVariance = cv::trace(covariance)[0] / kFeatureCount;
+    covariance = (1.0 - kCovarianceShrinkage) * covariance +
+                 kCovarianceShrinkage * averageVariance * cv::Mat::eye(kFeatureCount, kFeatureCount, CV_64F);
+    LinearDiscriminant(covariance, meansPerDigit, weights, offsets);
+    cv::Mat inverse;
+    cv::invert(covariance, inverse, cv::DECOMP_CHOLESKY);
     inverse.convertTo(precision, CV_32F);
+    meansPerDigit.convertTo(means, CV_32F);
+}
+
+// Each cell's best digit and its margin over the best other one it may
+// be, from its discriminants (one row per cell); no likeness yet.
+std::vector<DigitGuess> GuessesFrom(const cv::Mat& discriminants,
+                                    const std::array<int, kDigitCells.size()>& highestDigits)
+{
+    std::vector<DigitGuess> guesses;
+    for (int row = 0; row < discriminants.rows; ++row) {
+        const float* scores = discriminants.ptr<float>(row);
+        DigitGuess guess;
+        guess.digit = static_cast<int>(std::max_element(scores, scores + 10) - scores);
+        float runnerUp = -1e30f;
+        for (int digit = 0; digit <= highestDigits[static_cast<std::size_t>(row)]; ++digit) {
+            if (digit != guess.digit) runnerUp = std::max(runnerUp, scores[digit]);
+        }
+        guess.margin = scores[guess.digit] - runnerUp;
+        guesses.push_back(guess);
+    }
+    return guesses;
+}
+
+cv::Mat Discriminants(const cv::Mat& features, const cv::Mat& weights, const cv::Mat& offsets)
+{
+    cv::Mat discriminants;
+    cv::gemm(features, weights, 1.0, cv::repeat(offsets, features.rows, 1), 1.0, discriminants);
+    return discriminants;
 }
 
 }  // namespace
@@ -261,7 +298,8 @@ DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
     if (sums.prototypes.empty()) throw std::runtime_error("none of the monospace fonts to learn digits from is installed");
     prototypes_ = sums.prototypes;
     prototypeDigits_ = sums.prototypeDigits;
-    Discriminate(sums, weights_, offsets_, precision_);
+    Discriminate(sums, means_, weights_, offsets_, precision_);
+    DiscriminateSplits();
 }
 
 bool DigitClassifier::Save(const std::filesystem::path& file) const
@@ -270,7 +308,7 @@ bool DigitClassifier::Save(const std::filesystem::path& file) const
         cv::FileStorage storage(file.string(), cv::FileStorage::WRITE | cv::FileStorage::BASE64);
         if (!storage.isOpened()) return false;
         storage << "prototypes" << prototypes_ << "prototype_digits" << prototypeDigits_ << "weights" << weights_
-                << "offsets" << offsets_ << "precision" << precision_;
+                << "offsets" << offsets_ << "precision" << precision_ << "means" << means_;
         storage.release();
         return true;
     } catch (const cv::Exception&) {
@@ -291,6 +329,7 @@ std::optional<DigitClassifier> DigitClassifier::Load(const std::filesystem::path
         storage["weights"] >> classifier.weights_;
         storage["offsets"] >> classifier.offsets_;
         storage["precision"] >> classifier.precision_;
+        storage["means"] >> classifier.means_;
     } catch (const cv::Exception&) {
         return std::nullopt;
     }
@@ -300,8 +339,10 @@ std::optional<DigitClassifier> DigitClassifier::Load(const std::filesystem::path
                        classifier.weights_.type() == CV_32F && classifier.weights_.size() == cv::Size(10, kFeatureCount) &&
                        classifier.offsets_.type() == CV_32F && classifier.offsets_.size() == cv::Size(10, 1) &&
                        classifier.precision_.type() == CV_32F &&
-                       classifier.precision_.size() == cv::Size(kFeatureCount, kFeatureCount);
+                       classifier.precision_.size() == cv::Size(kFeatureCount, kFeatureCount) &&
+                       classifier.means_.type() == CV_32F && classifier.means_.size() == cv::Size(kFeatureCount, 10);
     if (!whole) return std::nullopt;
+    classifier.DiscriminateSplits();
     return classifier;
 }
 
@@ -344,26 +385,47 @@ std::vector<DigitGuess> DigitClassifier::ReadDigits(const cv::Mat& features,
             shapeDigits.push_back(digit);
         }
     }
-    cv::Mat likeness, discriminants;
+    cv::Mat likeness;
     cv::gemm(features, shapes, 1.0, cv::Mat(), 0.0, likeness, cv::GEMM_2_T);
-    cv::gemm(features, weights, 1.0, cv::repeat(offsets, features.rows, 1), 1.0, discriminants);
-
-    std::vector<DigitGuess> guesses;
+    std::vector<DigitGuess> guesses = GuessesFrom(Discriminants(features, weights, offsets), highestDigits);
     for (int row = 0; row < features.rows; ++row) {
-        const float* scores = discriminants.ptr<float>(row);
-        DigitGuess guess;
-        guess.digit = static_cast<int>(std::max_element(scores, scores + 10) - scores);
-        float runnerUp = -1e30f;
-        for (int digit = 0; digit <= highestDigits[static_cast<std::size_t>(row)]; ++digit) {
-            if (digit != guess.digit) runnerUp = std::max(runnerUp, scores[digit]);
-        }
-        guess.margin = scores[guess.digit] - runnerUp;
+        DigitGuess& guess = guesses[static_cast<std::size_t>(row)];
         guess.score = -1.0f;
         const float* likenesses = likeness.ptr<float>(row);
         for (int column = 0; column < likeness.cols; ++column) {
             if (shapeDigits.at<int>(column) == guess.digit) guess.score = std::max(guess.score, likenesses[column]);
         }
-        guesses.push_back(guess);
     }
     return guesses;
+}
+
+void DigitClassifier::DiscriminateSplits()
+{
+    static_assert(kFirstSplitRow > 0 && kLastSplitRow < kFeatureHeightPx);
+    cv::Mat precision, covariance, means;
+    precision_.convertTo(precision, CV_64F);
+    cv::invert(precision, covariance, cv::DECOMP_CHOLESKY);
+    means_.convertTo(means, CV_64F);
+    const auto rows = [&](cv::Range features) {
+        RowsDiscriminant discriminant;
+        LinearDiscriminant(covariance(features, features), means.colRange(features), discriminant.weights,
+                           discriminant.offsets);
+        return discriminant;
+    };
+    aboveSplits_.clear();
+    belowSplits_.clear();
+    for (int split = kFirstSplitRow; split <= kLastSplitRow; ++split) {
+        aboveSplits_.push_back(rows(cv::Range(0, split * kFeatureWidthPx)));
+        belowSplits_.push_back(rows(cv::Range(split * kFeatureWidthPx, kFeatureCount)));
+    }
+}
+
+DigitClassifier::SplitScores DigitClassifier::ScoreSplit(const cv::Mat& cellFeatures, int splitRow) const
+{
+    const std::size_t split = static_cast<std::size_t>(splitRow - kFirstSplitRow);
+    const cv::Range above(0, splitRow * kFeatureWidthPx), below(splitRow * kFeatureWidthPx, kFeatureCount);
+    const RowsDiscriminant& top = aboveSplits_.at(split);
+    const RowsDiscriminant& bottom = belowSplits_.at(split);
+    return {Discriminants(cellFeatures.colRange(above), top.weights, top.offsets),
+            Discriminants(cellFeatures.colRange(below), bottom.weights, bottom.offsets)};
 }

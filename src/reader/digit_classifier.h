@@ -68,12 +68,33 @@ public:
                                        const std::array<int, kDigitCells.size()>& highestDigits,
                                        const PictureFace* face = nullptr) const;
 
+    // A cell of a screen caught mid-refresh may show the top of one digit
+    // and the bottom of another. Each cell's log-likelihood of each digit
+    // (one row per cell, one column per digit) from its feature rows above
+    // `splitRow` and from those from it down, each scored alone against
+    // the learnt shapes' same rows under their share of the covariance;
+    // splitRow runs from kFirstSplitRow to kLastSplitRow.
+    struct SplitScores {
+        cv::Mat above, below;  // CV_32F
+    };
+    static constexpr int kFirstSplitRow = 3;
+    static constexpr int kLastSplitRow = 15;
+    SplitScores ScoreSplit(const cv::Mat& cellFeatures, int splitRow) const;
+
 private:
     DigitClassifier() = default;
+    // The discriminants of the rows above and below each split, derived
+    // from the learnt means and covariance.
+    void DiscriminateSplits();
     cv::Mat prototypes_;  // one normalised feature row per learnt shape
     cv::Mat prototypeDigits_;  // CV_32S, the digit of each
     // The linear discriminant over every sample: weights, one column per
     // digit, and offsets, and the inverse of its shared covariance.
     cv::Mat weights_, offsets_, precision_;
+    cv::Mat means_;  // one row per digit
+    struct RowsDiscriminant {
+        cv::Mat weights, offsets;
+    };
+    std::vector<RowsDiscriminant> aboveSplits_, belowSplits_;  // from kFirstSplitRow on
 };
 

@@ -6,6 +6,7 @@ std::string_view RejectionName(Rejection rejection)
     case Rejection::NoClock: return "no clock";
     case Rejection::OneClock: return "one clock";
     case Rejection::Blended: return "blended";
+    case Rejection::Torn: return "torn";
     case Rejection::DoubtfulDigit: return "doubtful digit";
     case Rejection::NoReferenceClock: return "no reference clock";
     case Rejection::ClocksDisagree: return "clocks disagree";

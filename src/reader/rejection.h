@@ -8,6 +8,7 @@ enum class Rejection {
     NoClock,
     OneClock,
     Blended,
+    Torn,
     DoubtfulDigit,
     NoReferenceClock,
     ClocksDisagree,

@@ -53,6 +53,7 @@ nlohmann::ordered_json ClockJson(const JudgedClock& clock)
     json["latency_us"] = OptionalJson(clock.latencyUs);
     json["doubtful"] = reading.doubtful;
     json["blended"] = reading.blended;
+    json["torn"] = reading.torn;
     if (reading.blendRangeKnown) {
         json["blend_oldest"] = LineJson(reading.blendOldest);
         json["blend_newest"] = LineJson(reading.blendNewest);
@@ -70,6 +71,7 @@ std::string ClockText(const JudgedClock& clock)
     } else if (reading.blended) {
         text += " (blended)";
     }
+    if (reading.torn) text += " (torn)";
     return text;
 }
 

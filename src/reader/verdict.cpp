@@ -131,6 +131,7 @@ FrameVerdict JudgeFrame(std::vector<ClockReading> clocks, const VerdictOptions& 
         verdict.clocks[*referenceIndex].reference = true;
     }
     if (AnyClock(verdict.clocks, &ClockReading::blended)) return Rejected(std::move(verdict), Rejection::Blended);
+    if (AnyClock(verdict.clocks, &ClockReading::torn)) return Rejected(std::move(verdict), Rejection::Torn);
     if (AnyClock(verdict.clocks, &ClockReading::doubtful)) {
         return Rejected(std::move(verdict), Rejection::DoubtfulDigit);
     }

@@ -296,6 +296,62 @@ TEST(StackReading, AnUnsureDigitIsHeldByEvenStepsOrThePicturesFaceNeverWhenMisre
     EXPECT_TRUE(misread.doubtful);
 }
 
+// A five-line window caught mid-refresh, `tearShare` of the way down its
+// newest line: the rows above show the next frame, rolled up by one line
+// and `nextStepUs` newer at the bottom.
+ClockReading ReadTorn(const ClockTimeline& timeline, std::uint32_t nextStepUs, double tearShare)
+{
+    const std::uint32_t periodUs = 16'667;
+    ClockFrame frame;
+    frame.lines = LinesEndingAt(timeline, 0, periodUs, 5);
+    ClockPicture picture = RenderClockPicture(frame);
+    frame.lines.erase(frame.lines.begin());
+    frame.lines.push_back(LineAt(timeline, nextStepUs));
+    const cv::Mat next = RenderClockPicture(frame).bgr;
+    const cv::Rect2f ink = picture.newestLineInkPx;
+    const int tearRow = static_cast<int>(ink.y + tearShare * ink.height);
+    next.rowRange(0, tearRow).copyTo(picture.bgr.rowRange(0, tearRow));
+    const std::vector<ClockReading> clocks = ReadClocks(picture.bgr);
+    return clocks.size() == 1 ? clocks.front() : ClockReading{};
+}
+
+// A torn newest line is read as the newer frame where the window's step
+// makes that certain, is rejected as torn where the newer frame breaks the
+// step (a frame the screen skipped), and is never read as a mix; a tear
+// above it leaves it whole.
+TEST(StackReading, ATornNewestLineIsTheNextFrameWhereTheStepHoldsElseTorn)
+{
+    const ClockTimeline timeline{1'234'567'890u, 1'000'000'000u};
+    const std::uint32_t stepUs = 16'667, skippedUs = 2 * stepUs;
+    const ClockLine older = LineAt(timeline, 0), newer = LineAt(timeline, stepUs), skipped = LineAt(timeline, skippedUs);
+    int readNewer = 0, torn = 0;
+    for (const double tearShare : {0.3, 0.5, 0.7}) {
+        const ClockReading stepping = ReadTorn(timeline, stepUs, tearShare);
+        ASSERT_EQ(stepping.lines.size(), 5u) << tearShare;
+        EXPECT_FALSE(stepping.doubtful) << tearShare;
+        EXPECT_TRUE(stepping.Newest().micros == newer.micros || stepping.Newest().micros == older.micros) << tearShare;
+        readNewer += stepping.Newest().micros == newer.micros;
+
+        const ClockReading skipping = ReadTorn(timeline, skippedUs, tearShare);
+        ASSERT_EQ(skipping.lines.size(), 5u) << tearShare;
+        if (!skipping.doubtful) {
+            EXPECT_TRUE(skipping.Newest().micros == skipped.micros || skipping.Newest().micros == older.micros)
+                << tearShare;
+        }
+        torn += skipping.torn;
+    }
+    EXPECT_GE(readNewer, 2);
+    EXPECT_GE(torn, 1);
+
+    // Torn between the two lowest lines, the window shows one reading
+    // twice; its newest line is whole.
+    const ClockReading twice = ReadTorn(timeline, stepUs, -0.5);
+    ASSERT_EQ(twice.lines.size(), 5u);
+    EXPECT_FALSE(twice.doubtful);
+    EXPECT_EQ(twice.Newest().micros, older.micros);
+    EXPECT_EQ(twice.lines[3].micros, older.micros);
+}
+
 // A camera looking up at a screen from one side leans the text and tilts
 // its lines: the digits' cells must follow the lean, or each cuts the next
 // digit's stroke, and the digits of a line must be chained however it tilts.

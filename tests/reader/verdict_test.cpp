@@ -74,6 +74,8 @@ TEST(JudgeFrame, MeasuresAgainstTheReferenceOrSaysWhyNot)
         {"doubtful digit", {Source(100), With(&ClockReading::doubtful, Copy(5'000, 900))}, newest, {}, Rejection::DoubtfulDigit, 0},
         {"blended outranks doubtful", {With(&ClockReading::doubtful, With(&ClockReading::blended, Source(100))), Copy(5'000, 900)}, newest, {},
          Rejection::Blended, 0},
+        {"torn outranks doubtful", {Source(100), With(&ClockReading::doubtful, With(&ClockReading::torn, Copy(5'000, 900)))}, newest, {},
+         Rejection::Torn, 0},
         {"one clock", {Source(100)}, newest, {}, Rejection::OneClock, {}},
         {"no clock", {}, newest, {}, Rejection::NoClock, {}},
         {"a clock without lines is no clock", {ClockReading{}, Source(100)}, newest, {}, Rejection::OneClock, {}},
