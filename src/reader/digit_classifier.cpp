@@ -202,12 +202,11 @@ void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& l
 }
 
 // The weights (one column per digit) and offsets that score features
-// against Gaussians about `means` (one row per digit) sharing `covariance`.
-void LinearDiscriminant(const cv::Mat& covariance, const cv::Mat& means, cv::Mat& weights, cv::Mat& offsets)
+// against Gaussians about `means` (one row per digit) sharing the
+// covariance whose inverse is `precision`.
+void LinearDiscriminant(const cv::Mat& precision, const cv::Mat& means, cv::Mat& weights, cv::Mat& offsets)
 {
-    cv::Mat inverse;
-    cv::invert(covariance, inverse, cv::DECOMP_CHOLESKY);
-    const cv::Mat solved = inverse * means.t();
+    const cv::Mat solved = precision * means.t();
     const cv::Mat offsetsPerDigit = -0.5 * means * solved;
     solved.convertTo(weights, CV_32F);
     cv::Mat(offsetsPerDigit.diag().t()).convertTo(offsets, CV_32F);
@@ -229,9 +228,9 @@ void Discriminate(const LearningSums& sums, cv::Mat& means, cv::Mat& weights, cv
     const double averageVariance = cv::trace(covariance)[0] / kFeatureCount;
     covariance = (1.0 - kCovarianceShrinkage) * covariance +
                  kCovarianceShrinkage * averageVariance * cv::Mat::eye(kFeatureCount, kFeatureCount, CV_64F);
-    LinearDiscriminant(covariance, meansPerDigit, weights, offsets);
     cv::Mat inverse;
     cv::invert(covariance, inverse, cv::DECOMP_CHOLESKY);
+    LinearDiscriminant(inverse, meansPerDigit, weights, offsets);
     inverse.convertTo(precision, CV_32F);
     meansPerDigit.convertTo(means, CV_32F);
 }
@@ -408,8 +407,9 @@ void DigitClassifier::DiscriminateSplits()
     means_.convertTo(means, CV_64F);
     const auto rows = [&](cv::Range features) {
         RowsDiscriminant discriminant;
-        LinearDiscriminant(covariance(features, features), means.colRange(features), discriminant.weights,
-                           discriminant.offsets);
+        cv::Mat rowsPrecision;
+        cv::invert(covariance(features, features), rowsPrecision, cv::DECOMP_CHOLESKY);
+        LinearDiscriminant(rowsPrecision, means.colRange(features), discriminant.weights, discriminant.offsets);
         return discriminant;
     };
     aboveSplits_.clear();
