@@ -163,9 +163,9 @@ bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
     int ghostedCells = 0;
     for (std::size_t position = 0; position < shares.size(); ++position) {
         const bool belowMillisecond = position >= kCounterMillisecondDigits && position < kCounterDigitCount;
-        // A cell read far ahead of any other digit shows one digit, however
-        // soft its strokes.
-        const bool plain = guesses[position].margin >= kUnghostedMargin;
+        // A cell read far ahead of every other digit's average shape shows
+        // one digit, however soft its strokes.
+        const bool plain = guesses[position].pooledMargin >= kUnghostedMargin;
         if (!belowMillisecond && !plain && shares[position] > typical + kGhostExcess) ++ghostedCells;
     }
     return ghostedCells >= 2;

@@ -126,11 +126,13 @@ const std::vector<std::string>& DefaultDigitFonts()
 namespace {
 
 // What is learnt over every sample, cells a little off included: the sums
-// per digit and of all products, and one averaged shape per digit and
-// picture.
+// per digit, per digit of each font (the font being learnt is the last ten
+// rows) and of all products, and one averaged shape per digit and picture.
 struct LearningSums {
     cv::Mat digitSums = cv::Mat::zeros(10, kFeatureCount, CV_64F);
     cv::Mat digitCounts = cv::Mat::zeros(10, 1, CV_64F);
+    cv::Mat modeSums;
+    cv::Mat modeCounts;
     cv::Mat productSums = cv::Mat::zeros(kFeatureCount, kFeatureCount, CV_64F);
     cv::Mat prototypes;
     cv::Mat prototypeDigits;
@@ -187,6 +189,10 @@ void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& l
                 cv::Mat sum = sums.digitSums.row(digit);
                 cv::add(sum, features, sum, cv::noArray(), CV_64F);
                 sums.digitCounts.at<double>(digit) += 1.0;
+                const int mode = sums.modeSums.rows - 10 + digit;
+                cv::Mat modeSum = sums.modeSums.row(mode);
+                cv::add(modeSum, features, modeSum, cv::noArray(), CV_64F);
+                sums.modeCounts.at<double>(mode) += 1.0;
             }
         }
     }
@@ -214,6 +220,9 @@ void LinearDiscriminant(const cv::Mat& precision, const cv::Mat& means, cv::Mat&
 
 // A linear discriminant over the samples: each digit a Gaussian about its
 // mean, all sharing one covariance, shrunk towards the average variance.
+// The covariance is taken about each digit's mean over all fonts: about
+// each font's own, it would hold only what blur and placement vary, and
+// judge a font unlike all learnt ones far too surely.
 void Discriminate(const LearningSums& sums, cv::Mat& means, cv::Mat& weights, cv::Mat& offsets, cv::Mat& precision)
 {
     cv::Mat meansPerDigit(10, kFeatureCount, CV_64F);
@@ -235,6 +244,47 @@ void Discriminate(const LearningSums& sums, cv::Mat& means, cv::Mat& weights, cv
     meansPerDigit.convertTo(means, CV_32F);
 }
 
+// Each digit's Gaussian per learnt font, under the shared covariance.
+void DiscriminateModes(const LearningSums& sums, const cv::Mat& precision, cv::Mat& weights, cv::Mat& offsets,
+                       cv::Mat& modeDigits)
+{
+    cv::Mat modeMeans(sums.modeSums.size(), CV_64F);
+    modeDigits.create(sums.modeSums.rows, 1, CV_32S);
+    for (int mode = 0; mode < sums.modeSums.rows; ++mode) {
+        modeMeans.row(mode) = sums.modeSums.row(mode) / sums.modeCounts.at<double>(mode);
+        modeDigits.at<int>(mode) = mode % 10;
+    }
+    cv::Mat inverse;
+    precision.convertTo(inverse, CV_64F);
+    LinearDiscriminant(inverse, modeMeans, weights, offsets);
+}
+
+// Each cell's score for each digit (one row per cell): its likeliest
+// mode of that digit.
+cv::Mat DigitScores(const cv::Mat& modeScores, const cv::Mat& modeDigits)
+{
+    cv::Mat scores(modeScores.rows, 10, CV_32F, cv::Scalar(-1e30f));
+    for (int row = 0; row < modeScores.rows; ++row) {
+        const float* modes = modeScores.ptr<float>(row);
+        float* digits = scores.ptr<float>(row);
+        for (int mode = 0; mode < modeScores.cols; ++mode) {
+            float& best = digits[modeDigits.at<int>(mode)];
+            best = std::max(best, modes[mode]);
+        }
+    }
+    return scores;
+}
+
+// A digit's margin over the best other one the cell may be.
+float MarginOf(const float* scores, int digit, int highestDigit)
+{
+    float runnerUp = -1e30f;
+    for (int other = 0; other <= highestDigit; ++other) {
+        if (other != digit) runnerUp = std::max(runnerUp, scores[other]);
+    }
+    return scores[digit] - runnerUp;
+}
+
 // Each cell's best digit and its margin over the best other one it may
 // be, from its discriminants (one row per cell); no likeness yet.
 std::vector<DigitGuess> GuessesFrom(const cv::Mat& discriminants,
@@ -245,11 +295,7 @@ std::vector<DigitGuess> GuessesFrom(const cv::Mat& discriminants,
         const float* scores = discriminants.ptr<float>(row);
         DigitGuess guess;
         guess.digit = static_cast<int>(std::max_element(scores, scores + 10) - scores);
-        float runnerUp = -1e30f;
-        for (int digit = 0; digit <= highestDigits[static_cast<std::size_t>(row)]; ++digit) {
-            if (digit != guess.digit) runnerUp = std::max(runnerUp, scores[digit]);
-        }
-        guess.margin = scores[guess.digit] - runnerUp;
+        guess.margin = MarginOf(scores, guess.digit, highestDigits[static_cast<std::size_t>(row)]);
         guesses.push_back(guess);
     }
     return guesses;
@@ -287,6 +333,8 @@ DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
         const cv::Mat sharp = RenderLines(font, lineTexts);
         FcPatternDestroy(font);
         const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), family);
+        sums.modeSums.push_back(cv::Mat(cv::Mat::zeros(10, kFeatureCount, CV_64F)));
+        sums.modeCounts.push_back(cv::Mat(cv::Mat::zeros(10, 1, CV_64F)));
         for (const double sigma : kLearnBlurSigmasPx) {
             cv::Mat blurred;
             if (sigma > 0) cv::GaussianBlur(sharp, blurred, cv::Size(), sigma);
@@ -298,6 +346,7 @@ DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
     prototypes_ = sums.prototypes;
     prototypeDigits_ = sums.prototypeDigits;
     Discriminate(sums, means_, weights_, offsets_, precision_);
+    DiscriminateModes(sums, precision_, modeWeights_, modeOffsets_, modeDigits_);
     DiscriminateSplits();
 }
 
@@ -307,7 +356,8 @@ bool DigitClassifier::Save(const std::filesystem::path& file) const
         cv::FileStorage storage(file.string(), cv::FileStorage::WRITE | cv::FileStorage::BASE64);
         if (!storage.isOpened()) return false;
         storage << "prototypes" << prototypes_ << "prototype_digits" << prototypeDigits_ << "weights" << weights_
-                << "offsets" << offsets_ << "precision" << precision_ << "means" << means_;
+                << "offsets" << offsets_ << "precision" << precision_ << "means" << means_ << "mode_weights"
+                << modeWeights_ << "mode_offsets" << modeOffsets_ << "mode_digits" << modeDigits_;
         storage.release();
         return true;
     } catch (const cv::Exception&) {
@@ -329,6 +379,9 @@ std::optional<DigitClassifier> DigitClassifier::Load(const std::filesystem::path
         storage["offsets"] >> classifier.offsets_;
         storage["precision"] >> classifier.precision_;
         storage["means"] >> classifier.means_;
+        storage["mode_weights"] >> classifier.modeWeights_;
+        storage["mode_offsets"] >> classifier.modeOffsets_;
+        storage["mode_digits"] >> classifier.modeDigits_;
     } catch (const cv::Exception&) {
         return std::nullopt;
     }
@@ -339,7 +392,13 @@ std::optional<DigitClassifier> DigitClassifier::Load(const std::filesystem::path
                        classifier.offsets_.type() == CV_32F && classifier.offsets_.size() == cv::Size(10, 1) &&
                        classifier.precision_.type() == CV_32F &&
                        classifier.precision_.size() == cv::Size(kFeatureCount, kFeatureCount) &&
-                       classifier.means_.type() == CV_32F && classifier.means_.size() == cv::Size(kFeatureCount, 10);
+                       classifier.means_.type() == CV_32F && classifier.means_.size() == cv::Size(kFeatureCount, 10) &&
+                       classifier.modeWeights_.type() == CV_32F && classifier.modeWeights_.rows == kFeatureCount &&
+                       classifier.modeOffsets_.type() == CV_32F &&
+                       classifier.modeOffsets_.size() == cv::Size(classifier.modeWeights_.cols, 1) &&
+                       classifier.modeDigits_.type() == CV_32S &&
+                       classifier.modeDigits_.total() == static_cast<std::size_t>(classifier.modeWeights_.cols) &&
+                       cv::checkRange(classifier.modeDigits_, true, nullptr, 0, 10);
     if (!whole) return std::nullopt;
     classifier.DiscriminateSplits();
     return classifier;
@@ -369,26 +428,30 @@ std::vector<DigitGuess> DigitClassifier::ReadDigits(const cv::Mat& features,
                                                     const std::array<int, kDigitCells.size()>& highestDigits,
                                                     const PictureFace* face) const
 {
-    cv::Mat weights = weights_, offsets = offsets_, shapes = prototypes_, shapeDigits = prototypeDigits_;
+    cv::Mat scores = DigitScores(Discriminants(features, modeWeights_, modeOffsets_), modeDigits_);
+    cv::Mat pooledScores = Discriminants(features, weights_, offsets_);
+    cv::Mat shapes = prototypes_, shapeDigits = prototypeDigits_;
     if (face != nullptr && !face->featureSums.empty()) {
-        weights = weights_.clone();
-        offsets = offsets_.clone();
         for (int digit = 0; digit < 10; ++digit) {
             const int samples = face->sampleCounts[static_cast<std::size_t>(digit)];
             if (samples < kMinFaceSamples) continue;
             const cv::Mat mean = face->featureSums.row(digit) / samples;
             const cv::Mat weight = precision_ * mean.t();
-            weight.copyTo(weights.col(digit));
-            offsets.at<float>(digit) = static_cast<float>(-0.5 * mean.dot(weight.t()));
+            const float offset = static_cast<float>(-0.5 * mean.dot(weight.t()));
+            const cv::Mat faceScores = features * weight + offset;
+            faceScores.copyTo(scores.col(digit));
+            faceScores.copyTo(pooledScores.col(digit));
             shapes.push_back(cv::Mat(mean / cv::norm(mean)));
             shapeDigits.push_back(digit);
         }
     }
     cv::Mat likeness;
     cv::gemm(features, shapes, 1.0, cv::Mat(), 0.0, likeness, cv::GEMM_2_T);
-    std::vector<DigitGuess> guesses = GuessesFrom(Discriminants(features, weights, offsets), highestDigits);
+    std::vector<DigitGuess> guesses = GuessesFrom(scores, highestDigits);
     for (int row = 0; row < features.rows; ++row) {
         DigitGuess& guess = guesses[static_cast<std::size_t>(row)];
+        guess.pooledMargin = MarginOf(pooledScores.ptr<float>(row), guess.digit,
+                                      highestDigits[static_cast<std::size_t>(row)]);
         guess.score = -1.0f;
         const float* likenesses = likeness.ptr<float>(row);
         for (int column = 0; column < likeness.cols; ++column) {

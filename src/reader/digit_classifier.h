@@ -12,11 +12,16 @@
 
 // A digit cell's best reading and how sure it is: `score` is the likeness
 // to the best-matching learnt shape of that digit (1 = identical shape),
-// `margin` the log-likelihood ratio to the best other digit.
+// `margin` the log-likelihood ratio to the best other digit, each digit
+// scored by the font it looks most like. `pooledMargin` is the same ratio
+// with each digit one shape averaged over the fonts: a cell that is a mix
+// of two digits can look like one digit of some font, never far ahead of
+// every other digit's average shape.
 struct DigitGuess {
     int digit = 0;
     float score = 0.0f;
     float margin = 0.0f;
+    float pooledMargin = 0.0f;
 };
 
 // The shapes of one picture's own font: every digit of a clock is drawn in
@@ -55,7 +60,8 @@ public:
     bool Save(const std::filesystem::path& file) const;
     static std::optional<DigitClassifier> Load(const std::filesystem::path& file);
 
-    // The digits of a line's cells, one guess per cell of kDigitCells. A digit
+    // The digits of a line's cells, one guess per cell of kDigitCells, each
+    // digit scored by its likeliest learnt font. A digit
     // above a cell's entry in `highestDigits` (one the clock never draws
     // there) is never the runner-up a guess's margin is measured against.
     std::vector<DigitGuess> ReadDigits(const TextLine& line,
@@ -63,7 +69,7 @@ public:
 
     // The same for cells' features (DigitCellFeatures); where `face` holds a
     // digit seen surely in the picture, that digit is its shape there: its
-    // learnt mean gives way to the face's, under the same covariance.
+    // learnt fonts' means give way to the face's, under the same covariance.
     std::vector<DigitGuess> ReadDigits(const cv::Mat& cellFeatures,
                                        const std::array<int, kDigitCells.size()>& highestDigits,
                                        const PictureFace* face = nullptr) const;
@@ -88,8 +94,11 @@ private:
     void DiscriminateSplits();
     cv::Mat prototypes_;  // one normalised feature row per learnt shape
     cv::Mat prototypeDigits_;  // CV_32S, the digit of each
-    // The linear discriminant over every sample: weights, one column per
-    // digit, and offsets, and the inverse of its shared covariance.
+    // The linear discriminants over every sample, sharing one covariance
+    // (its inverse kept): one Gaussian per digit and font (weights, one
+    // column each, and offsets, the digit of each column), and one per digit
+    // about its mean over all fonts.
+    cv::Mat modeWeights_, modeOffsets_, modeDigits_;
     cv::Mat weights_, offsets_, precision_;
     cv::Mat means_;  // one row per digit
     struct RowsDiscriminant {

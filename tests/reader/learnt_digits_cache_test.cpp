@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "clock_pictures.h"
@@ -24,8 +25,9 @@ std::vector<fs::path> FilesIn(const fs::path& folder)
     return files;
 }
 
-// Each digit of a clock's newest line and how sure it is.
-std::vector<std::pair<int, float>> ReadNewestLine(const DigitClassifier& classifier)
+// Each digit of a clock's newest line and how sure it is, against its
+// likeliest font and against the fonts' average.
+std::vector<std::tuple<int, float, float>> ReadNewestLine(const DigitClassifier& classifier)
 {
     ClockFrame frame;
     frame.displayMode = 1;
@@ -34,8 +36,10 @@ std::vector<std::pair<int, float>> ReadNewestLine(const DigitClassifier& classif
     EXPECT_EQ(lines.size(), 1u);
     std::array<int, kDigitCells.size()> everyDigit{};
     everyDigit.fill(9);
-    std::vector<std::pair<int, float>> read;
-    for (const DigitGuess& guess : classifier.ReadDigits(lines.at(0), everyDigit)) read.emplace_back(guess.digit, guess.margin);
+    std::vector<std::tuple<int, float, float>> read;
+    for (const DigitGuess& guess : classifier.ReadDigits(lines.at(0), everyDigit)) {
+        read.emplace_back(guess.digit, guess.margin, guess.pooledMargin);
+    }
     return read;
 }
 
@@ -70,7 +74,7 @@ TEST_F(LearntDigitsCache, LearnsAgainOverADamagedFileAndWithoutAFolder)
         std::ofstream(file, std::ios::trunc) << damage;
         const CachedClassifier relearnt = CachedDigitClassifier(kTwoFonts, folder_);
         EXPECT_FALSE(relearnt.readFromCache) << damage;
-        EXPECT_EQ(ReadNewestLine(relearnt.classifier)[0].first, 1) << damage;  // 123456789
+        EXPECT_EQ(std::get<0>(ReadNewestLine(relearnt.classifier)[0]), 1) << damage;  // 123456789
         EXPECT_TRUE(CachedDigitClassifier(kTwoFonts, folder_).readFromCache) << damage;
     }
     EXPECT_FALSE(CachedDigitClassifier(kTwoFonts, std::nullopt).readFromCache);
