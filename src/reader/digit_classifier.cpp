@@ -23,6 +23,11 @@ constexpr double kLearnBlurSigmasPx[] = {0.0, 2.0, 4.0, 6.0};
 constexpr int kLearnShiftPx = 2;
 const cv::Point kLearnCellShiftsPx[] = {
     {0, 0}, {-kLearnShiftPx, 0}, {kLearnShiftPx, 0}, {0, -kLearnShiftPx}, {0, kLearnShiftPx}};
+// Fonts differ in weight beyond the learnt designs: every learnt font is
+// also learnt with strokes this much heavier on each side (learn pixels),
+// as a face of its own. Not lighter: thinning the thinnest learnt strokes
+// would break them apart.
+constexpr int kHeavierStrokePx = 2;
 // A digit seen this many times surely in a picture has a face shape there.
 constexpr int kMinFaceSamples = 2;
 // Share of the average variance added to every feature's, so that shapes
@@ -66,8 +71,9 @@ FcPattern* MatchFamily(const std::string& family)
     return nullptr;
 }
 
-// Cyan lines on black, one above the other, as the clock draws them.
-cv::Mat RenderLines(FcPattern* font, const std::vector<std::string>& lineTexts)
+// Cyan lines on black, one above the other, as the clock draws them, with
+// strokes grown by `strokeGrowthPx` on each side.
+cv::Mat RenderLines(FcPattern* font, const std::vector<std::string>& lineTexts, int strokeGrowthPx)
 {
     const int lineStepPx = static_cast<int>(kLearnFontSizePx * 1.6);
     const int widthPx = static_cast<int>(kLearnFontSizePx * 0.75 * kLineCells) + 80;
@@ -92,6 +98,10 @@ cv::Mat RenderLines(FcPattern* font, const std::vector<std::string>& lineTexts)
     cairo_destroy(cairo);
     cairo_font_face_destroy(face);
     cairo_surface_destroy(surface);
+    if (strokeGrowthPx > 0) {
+        const int diameterPx = 2 * strokeGrowthPx + 1;
+        cv::dilate(bgr, bgr, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(diameterPx, diameterPx)));
+    }
     return bgr;
 }
 
@@ -126,8 +136,9 @@ const std::vector<std::string>& DefaultDigitFonts()
 namespace {
 
 // What is learnt over every sample, cells a little off included: the sums
-// per digit, per digit of each font (the font being learnt is the last ten
-// rows) and of all products, and one averaged shape per digit and picture.
+// per digit, per digit of each learnt face (the face being learnt is the
+// last ten rows) and of all products, and one averaged shape per digit and
+// picture.
 struct LearningSums {
     cv::Mat digitSums = cv::Mat::zeros(10, kFeatureCount, CV_64F);
     cv::Mat digitCounts = cv::Mat::zeros(10, 1, CV_64F);
@@ -164,11 +175,14 @@ std::vector<TextLine> SameLinesIn(const cv::Mat& blurred, const std::vector<Text
     return lines;
 }
 
-// Averages each digit's cells over the lines of one rendered picture into a
-// shape of its own, and adds every cell, shifted too, to the sums. `what`
-// names the picture's font and blur for the error a line cut wrongly raises.
+// Adds every cell of one rendered picture, shifted too, to its face's
+// sums (the last ten mode rows). A font as designed also counts in the
+// shared covariance and the fonts' average shapes, and gives each digit an
+// averaged shape of its own; a heavier face does not, lest a weight no font
+// has widen what every digit may look like. `what` names the picture's
+// font and blur for the error a line cut wrongly raises.
 void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& lineTexts, const std::string& what,
-           LearningSums& sums)
+           bool asDesigned, LearningSums& sums)
 {
     cv::Mat shapeSums = cv::Mat::zeros(10, kFeatureCount, CV_32F);
     cv::Mat samples;
@@ -184,18 +198,20 @@ void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& l
             const int digit = lineTexts[index][static_cast<std::size_t>(cell)] - '0';
             for (const cv::Point shift : kLearnCellShiftsPx) {
                 const cv::Mat features = CellFeatures(padded, CellRect(line, cell) + cv::Point(0, kLearnShiftPx) + shift);
+                const int mode = sums.modeSums.rows - 10 + digit;
+                cv::Mat modeSum = sums.modeSums.row(mode);
+                cv::add(modeSum, features, modeSum, cv::noArray(), CV_64F);
+                sums.modeCounts.at<double>(mode) += 1.0;
+                if (!asDesigned) continue;
                 if (shift == cv::Point()) shapeSums.row(digit) += features;
                 samples.push_back(features);
                 cv::Mat sum = sums.digitSums.row(digit);
                 cv::add(sum, features, sum, cv::noArray(), CV_64F);
                 sums.digitCounts.at<double>(digit) += 1.0;
-                const int mode = sums.modeSums.rows - 10 + digit;
-                cv::Mat modeSum = sums.modeSums.row(mode);
-                cv::add(modeSum, features, modeSum, cv::noArray(), CV_64F);
-                sums.modeCounts.at<double>(mode) += 1.0;
             }
         }
     }
+    if (!asDesigned) return;
     cv::Mat products;
     cv::mulTransposed(samples, products, true);
     cv::add(sums.productSums, products, sums.productSums, cv::noArray(), CV_64F);
@@ -244,7 +260,7 @@ void Discriminate(const LearningSums& sums, cv::Mat& means, cv::Mat& weights, cv
     meansPerDigit.convertTo(means, CV_32F);
 }
 
-// Each digit's Gaussian per learnt font, under the shared covariance.
+// Each digit's Gaussian per learnt face, under the shared covariance.
 void DiscriminateModes(const LearningSums& sums, const cv::Mat& precision, cv::Mat& weights, cv::Mat& offsets,
                        cv::Mat& modeDigits)
 {
@@ -308,6 +324,25 @@ cv::Mat Discriminants(const cv::Mat& features, const cv::Mat& weights, const cv:
     return discriminants;
 }
 
+// A font's digits, as designed or heavier (`strokeGrowthPx` > 0), as a face
+// of its own, rendered sharp and blurred.
+void LearnFace(FcPattern* font, const std::string& family, int strokeGrowthPx,
+               const std::vector<std::string>& lineTexts, LearningSums& sums)
+{
+    const bool asDesigned = strokeGrowthPx == 0;
+    const std::string what = asDesigned ? family : family + " " + std::to_string(strokeGrowthPx) + " px heavier";
+    sums.modeSums.push_back(cv::Mat(cv::Mat::zeros(10, kFeatureCount, CV_64F)));
+    sums.modeCounts.push_back(cv::Mat(cv::Mat::zeros(10, 1, CV_64F)));
+    const cv::Mat sharp = RenderLines(font, lineTexts, strokeGrowthPx);
+    const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), what);
+    for (const double sigma : kLearnBlurSigmasPx) {
+        cv::Mat blurred;
+        if (sigma > 0) cv::GaussianBlur(sharp, blurred, cv::Size(), sigma);
+        Learn(sigma > 0 ? SameLinesIn(blurred, sharpLines) : sharpLines, lineTexts,
+              what + " blurred by " + std::to_string(static_cast<int>(sigma)) + " px", asDesigned, sums);
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> InstalledFontFiles(const std::vector<std::string>& fontFamilies)
@@ -330,17 +365,9 @@ DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
     for (const std::string& family : fontFamilies) {
         FcPattern* font = MatchFamily(family);
         if (font == nullptr) continue;
-        const cv::Mat sharp = RenderLines(font, lineTexts);
+        LearnFace(font, family, 0, lineTexts, sums);
+        LearnFace(font, family, kHeavierStrokePx, lineTexts, sums);
         FcPatternDestroy(font);
-        const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), family);
-        sums.modeSums.push_back(cv::Mat(cv::Mat::zeros(10, kFeatureCount, CV_64F)));
-        sums.modeCounts.push_back(cv::Mat(cv::Mat::zeros(10, 1, CV_64F)));
-        for (const double sigma : kLearnBlurSigmasPx) {
-            cv::Mat blurred;
-            if (sigma > 0) cv::GaussianBlur(sharp, blurred, cv::Size(), sigma);
-            Learn(sigma > 0 ? SameLinesIn(blurred, sharpLines) : sharpLines, lineTexts,
-                  family + " blurred by " + std::to_string(static_cast<int>(sigma)) + " px", sums);
-        }
     }
     if (sums.prototypes.empty()) throw std::runtime_error("none of the monospace fonts to learn digits from is installed");
     prototypes_ = sums.prototypes;

@@ -13,7 +13,7 @@
 // A digit cell's best reading and how sure it is: `score` is the likeness
 // to the best-matching learnt shape of that digit (1 = identical shape),
 // `margin` the log-likelihood ratio to the best other digit, each digit
-// scored by the font it looks most like. `pooledMargin` is the same ratio
+// scored by the learnt face it looks most like. `pooledMargin` is the same ratio
 // with each digit one shape averaged over the fonts: a cell that is a mix
 // of two digits can look like one digit of some font, never far ahead of
 // every other digit's average shape.
@@ -48,7 +48,8 @@ const std::vector<std::string>& DefaultDigitFonts();
 std::vector<std::string> InstalledFontFiles(const std::vector<std::string>& fontFamilies);
 
 // Digit shapes learnt from the given families (the installed ones among
-// them) rendered as clock lines and cut into cells the way pictures are.
+// them) rendered as clock lines and cut into cells the way pictures are,
+// each family as designed and, since fonts differ in weight, heavier.
 // Throws when none is installed, or when a font's learning lines are not all
 // found: a font learnt in part would skew every reading.
 class DigitClassifier {
@@ -61,7 +62,7 @@ public:
     static std::optional<DigitClassifier> Load(const std::filesystem::path& file);
 
     // The digits of a line's cells, one guess per cell of kDigitCells, each
-    // digit scored by its likeliest learnt font. A digit
+    // digit scored by its likeliest learnt face. A digit
     // above a cell's entry in `highestDigits` (one the clock never draws
     // there) is never the runner-up a guess's margin is measured against.
     std::vector<DigitGuess> ReadDigits(const TextLine& line,
@@ -69,7 +70,7 @@ public:
 
     // The same for cells' features (DigitCellFeatures); where `face` holds a
     // digit seen surely in the picture, that digit is its shape there: its
-    // learnt fonts' means give way to the face's, under the same covariance.
+    // learnt faces' means give way to the picture's, under the same covariance.
     std::vector<DigitGuess> ReadDigits(const cv::Mat& cellFeatures,
                                        const std::array<int, kDigitCells.size()>& highestDigits,
                                        const PictureFace* face = nullptr) const;
@@ -95,9 +96,9 @@ private:
     cv::Mat prototypes_;  // one normalised feature row per learnt shape
     cv::Mat prototypeDigits_;  // CV_32S, the digit of each
     // The linear discriminants over every sample, sharing one covariance
-    // (its inverse kept): one Gaussian per digit and font (weights, one
-    // column each, and offsets, the digit of each column), and one per digit
-    // about its mean over all fonts.
+    // (its inverse kept): one Gaussian per digit and learnt face (weights,
+    // one column each, and offsets, the digit of each column), and one per
+    // digit about its mean over all fonts as designed.
     cv::Mat modeWeights_, modeOffsets_, modeDigits_;
     cv::Mat weights_, offsets_, precision_;
     cv::Mat means_;  // one row per digit
