@@ -263,16 +263,22 @@ void ReadAgainInFace(std::vector<FoundLine>& lines, const PictureFace& face)
     for (FoundLine& line : lines) ReadAgainInFace(line, face);
 }
 
+// Lines one above the other in one window: side by side over most of the
+// narrower one's width, the shorter at least `heightShare` of the taller.
+bool LevelAndAlike(const FoundLine& above, const FoundLine& below, float heightShare)
+{
+    if (std::min(above.height, below.height) < heightShare * std::max(above.height, below.height)) return false;
+    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
+    return overlap >= 0.6f * std::min(above.right - above.left, below.right - below.left);
+}
+
 // Lines of one window: stacked closely (multi-line mode rolls five lines;
 // a long exposure of single-line mode shows neighbouring heights), level
 // with each other and of one size.
 bool SameClock(const FoundLine& upper, const FoundLine& lower)
 {
-    const float overlap = std::min(upper.right, lower.right) - std::max(upper.left, lower.left);
-    const float narrower = std::min(upper.right - upper.left, lower.right - lower.left);
-    const float height = std::max(upper.height, lower.height);
-    return overlap > 0.6f * narrower && std::min(upper.height, lower.height) > 0.8f * height &&
-           lower.centre.y - upper.centre.y < 2.2f * height;
+    return LevelAndAlike(upper, lower, 0.8f) &&
+           lower.centre.y - upper.centre.y < 2.2f * std::max(upper.height, lower.height);
 }
 
 std::uint32_t MicrosAhead(const LineReading& later, const LineReading& earlier)
@@ -459,15 +465,6 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     return clock;
 }
 
-// Lines one above the other in one window: side by side over most of the
-// narrower one's width, the shorter at least `heightShare` of the taller.
-bool LevelAndAlike(const FoundLine& above, const FoundLine& below, float heightShare)
-{
-    if (std::min(above.height, below.height) < heightShare * std::max(above.height, below.height)) return false;
-    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
-    return overlap >= 0.6f * std::min(above.right - above.left, below.right - below.left);
-}
-
 // Whether `lower` continues the roll of lines of `upper` in one window, next
 // to it but measured a little off (a top line run into the title bar) or
 // with a line or two missed between them: level, of about one size, and a
@@ -636,10 +633,11 @@ void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
 }
 
 // The clocks the lines of a picture make, read in inkScore. A line unread
-// below a window's newest in plainInkScore as well makes it doubtful: a
-// score that reads faint ink may lose sharp ink a stream's colours smeared.
-std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat& plainInkScore,
-                                          std::vector<FoundLine> lines, const PictureFace& face)
+// below a window's newest in `alsoCheckedScore` (when given) makes it
+// doubtful as well: a score that reads faint ink may lose sharp ink a
+// stream's colours smeared.
+std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<FoundLine> lines,
+                                          const PictureFace& face, const cv::Mat& alsoCheckedScore = cv::Mat())
 {
     std::sort(lines.begin(), lines.end(), [](const FoundLine& a, const FoundLine& b) { return a.centre.y < b.centre.y; });
 
@@ -713,7 +711,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
         if (stacks[index].empty()) continue;
         clocks.push_back(MakeClock(stacks[index], apart[index]));
         clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, stacks[index]) ||
-                                 (plainInkScore.data != inkScore.data && UnreadLineBelow(plainInkScore, stacks[index]));
+                                 (!alsoCheckedScore.empty() && UnreadLineBelow(alsoCheckedScore, stacks[index]));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;
@@ -744,7 +742,7 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     AddLines(FindTextLines(inkScore), lines);
     const PictureFace face = FaceOf(lines);
     ReadAgainInFace(lines, face);
-    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, inkScore, lines, face);
+    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, lines, face);
     if (clocks.size() < 2) {
         // Fewer than the two clocks a latency needs: faint ink, or ink on a
         // cyan-ish background, may have hidden lines from the first search.
@@ -753,7 +751,7 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {
             ReadAgainInFace(*line, face);
         }
-        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, inkScore, std::move(lines), face);
+        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, std::move(lines), face);
     }
     if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
@@ -765,7 +763,7 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     AddLines(FindTextLines(shareScore), shareLines);
     const PictureFace shareFace = FaceOf(shareLines);
     ReadAgainInFace(shareLines, shareFace);
-    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, inkScore, std::move(shareLines), shareFace);
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, std::move(shareLines), shareFace, inkScore);
     const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
     return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
 }
