@@ -272,15 +272,6 @@ bool LevelAndAlike(const FoundLine& above, const FoundLine& below, float heightS
     return overlap >= 0.6f * std::min(above.right - above.left, below.right - below.left);
 }
 
-// Lines of one window: stacked closely (multi-line mode rolls five lines;
-// a long exposure of single-line mode shows neighbouring heights), level
-// with each other and of one size.
-bool SameClock(const FoundLine& upper, const FoundLine& lower)
-{
-    return LevelAndAlike(upper, lower, 0.8f) &&
-           lower.centre.y - upper.centre.y < 2.2f * std::max(upper.height, lower.height);
-}
-
 std::uint32_t MicrosAhead(const LineReading& later, const LineReading& earlier)
 {
     return (later.micros + (kMaxMicros + 1) - earlier.micros) % (kMaxMicros + 1);
@@ -465,6 +456,47 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     return clock;
 }
 
+// A stack's roll, one line step down in pixels and in microseconds, from
+// its first two neighbouring lines of which the lower was drawn after the
+// upper: a tear between two lines shows one reading twice.
+struct RolledStep {
+    float stepPx;
+    double periodUs;
+};
+std::optional<RolledStep> RollOf(const std::vector<FoundLine>& stack)
+{
+    for (std::size_t at = 1; at < stack.size(); ++at) {
+        if (DrawnAfter(stack[at].reading, stack[at - 1].reading)) {
+            return RolledStep{stack[at].centre.y - stack[at - 1].centre.y,
+                              static_cast<double>(MicrosAhead(stack[at].reading, stack[at - 1].reading))};
+        }
+    }
+    return std::nullopt;
+}
+
+// Lines of one window: stacked closely (multi-line mode rolls five lines;
+// a long exposure of single-line mode shows neighbouring heights), level
+// with each other and of one size. A line step is kLineStepDigitHeights in
+// the clock's fonts, and up to a third more in a font whose digits stand
+// shorter in the em or with digits measured short on a background that
+// dims their edges; stacked windows may stand as close, so a line that far
+// below joins a stack only where it rolls on from it in both faces: one
+// period later where the stack shows its roll, else drawn after it.
+constexpr float kCloseStepDigitHeights = 2.2f;
+constexpr float kMaxStepDigitHeights = 1.5f * kLineStepDigitHeights;
+bool JoinsStack(const std::vector<FoundLine>& stack, const FoundLine& line)
+{
+    const FoundLine& upper = stack.back();
+    if (!LevelAndAlike(upper, line, 0.8f)) return false;
+    const float dropDigitHeights = (line.centre.y - upper.centre.y) / std::max(upper.height, line.height);
+    if (dropDigitHeights < kCloseStepDigitHeights) return true;
+    if (dropDigitHeights >= kMaxStepDigitHeights) return false;
+    if (!DrawnAfter(line.reading, upper.reading) || !FacesStepTogether(line.reading, upper.reading)) return false;
+    const std::optional<RolledStep> roll = RollOf(stack);
+    const double aheadUs = MicrosAhead(line.reading, upper.reading);
+    return roll ? std::abs(aheadUs - roll->periodUs) <= kStepJitterUs : aheadUs <= kMaxHeldStepUs;
+}
+
 // Whether `lower` continues the roll of lines of `upper` in one window, next
 // to it but measured a little off (a top line run into the title bar) or
 // with a line or two missed between them: level, of about one size, and a
@@ -473,19 +505,18 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
 // the other match both only by chance.
 bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
 {
-    const std::vector<FoundLine>& rolled = upper.size() >= 2 ? upper : lower;
-    if (rolled.size() < 2) return false;
+    std::optional<RolledStep> roll = RollOf(upper);
+    if (!roll) roll = RollOf(lower);
+    if (!roll) return false;
     const FoundLine& above = upper.back();
     const FoundLine& below = lower.front();
     if (!LevelAndAlike(above, below, 0.7f)) return false;
 
-    const float stepPx = rolled[1].centre.y - rolled[0].centre.y;
-    const double periodUs = MicrosAhead(rolled[1].reading, rolled[0].reading);
-    const float steps = (below.centre.y - above.centre.y) / stepPx;
+    const float steps = (below.centre.y - above.centre.y) / roll->stepPx;
     const int stepsDown = static_cast<int>(std::lround(steps));
     if (stepsDown < 1 || stepsDown > kMaxStepsDown || std::abs(steps - static_cast<float>(stepsDown)) > 0.2f) return false;
     const double aheadUs = MicrosAhead(below.reading, above.reading);
-    return periodUs > 0 && std::abs(aheadUs - stepsDown * periodUs) <= stepsDown * kStepJitterUs;
+    return std::abs(aheadUs - stepsDown * roll->periodUs) <= stepsDown * kStepJitterUs;
 }
 
 // Whether `upper`, not read surely, is the older top lines of the
@@ -646,7 +677,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<F
     std::vector<std::vector<FoundLine>> stacks;
     for (const FoundLine& line : lines) {
         const auto stack = std::find_if(stacks.begin(), stacks.end(),
-                                        [&](const std::vector<FoundLine>& s) { return SameClock(s.back(), line); });
+                                        [&](const std::vector<FoundLine>& s) { return JoinsStack(s, line); });
         if (stack == stacks.end()) {
             stacks.push_back({line});
         } else {
