@@ -5,9 +5,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <opencv2/core.hpp>
 
 #include "clock_pictures.h"
 #include "reader/learnt_digits_cache.h"
@@ -78,6 +81,24 @@ TEST_F(LearntDigitsCache, LearnsAgainOverADamagedFileAndWithoutAFolder)
         EXPECT_TRUE(CachedDigitClassifier(kTwoFonts, folder_).readFromCache) << damage;
     }
     EXPECT_FALSE(CachedDigitClassifier(kTwoFonts, std::nullopt).readFromCache);
+}
+
+// A kept file whose faces name a digit the clock has not is not read back:
+// each face's column scores the digit it names.
+TEST_F(LearntDigitsCache, RefusesAFileWhoseFacesNameNoDigit)
+{
+    const fs::path file = folder_ / "learnt.yml";
+    ASSERT_TRUE(DigitClassifier({"Inconsolata"}).Save(file));
+    ASSERT_TRUE(DigitClassifier::Load(file).has_value());
+    cv::FileStorage kept(file.string(), cv::FileStorage::READ);
+    std::map<std::string, cv::Mat> fields;
+    for (const cv::FileNode& node : kept.root()) node >> fields[node.name()];
+    kept.release();
+    fields.at("mode_digits").at<int>(0) = 10;
+    cv::FileStorage damaged(file.string(), cv::FileStorage::WRITE);
+    for (const auto& [name, value] : fields) damaged << name << value;
+    damaged.release();
+    EXPECT_FALSE(DigitClassifier::Load(file).has_value());
 }
 
 TEST(DigitLearning, FailsLoudlyWithoutAnyInstalledFont)
