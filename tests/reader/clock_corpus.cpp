@@ -453,6 +453,7 @@ constexpr double kOverexposedShare = 0.2;
 // A close-up shows each screen pixel over this many camera pixels, enough to
 // show its stripes; more would put the two newest lines out of the picture.
 constexpr double kCloseUpFewestPx = 3.05, kCloseUpMostPx = 3.25;
+constexpr double kCloseUpLineShareOfPicture = 0.9;  // a photographer leaves the line some room
 constexpr double kStripesSeenBrighter = 3.0;
 // Between the newest lines of two windows filling screens one on the other:
 // the client's height, the chrome (60) and two bezels (66).
@@ -507,7 +508,10 @@ void PickCloseUp(CorpusCase& corpusCase, Random& random)
     corpusCase.clientSizePx = ClockFrame{}.sizePx;
     WidenToFitLine(corpusCase);
     corpusCase.pictureSizePx = {4032, 3024};
-    const double magnification = Uniform(random, kCloseUpFewestPx, kCloseUpMostPx);
+    // Standing back enough to frame the whole line when the font is wide.
+    const double framingLinePx = ClockLineWidthPx(corpusCase.fontFamily) / kCloseUpLineShareOfPicture;
+    const double magnification =
+        std::min(Uniform(random, kCloseUpFewestPx, kCloseUpMostPx), corpusCase.pictureSizePx.width / framingLinePx);
     const double faceWidthPx = (corpusCase.clientSizePx.width + 2) * 1.06;  // the window in its bezel
     const double linesApartPx = magnification * kStackedNewestLinesApartPx;
     for (int slot = 0; slot < 2; ++slot) {
