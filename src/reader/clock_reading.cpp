@@ -59,6 +59,9 @@ constexpr std::array<bool, kDigitCells.size()> kCheckedByOtherFace = CounterHead
 constexpr float kLineStepDigitHeights = 1.7f;
 constexpr double kUnreadLineInk = 0.4;
 constexpr int kUnreadLineDigits = 10;
+// A font whose digits stand taller in its em steps its lines less: a
+// quarter less than the clock's fonts at the least.
+constexpr float kShortestStepDigitHeights = 0.75f * kLineStepDigitHeights;
 // Lines of one multi-line window with up to two missed between them.
 constexpr int kMaxStepsDown = 3;
 // Two lines of one window are at most single-line mode's jump apart, in
@@ -571,24 +574,20 @@ float StepDigitHeights(const std::vector<FoundLine>& stack)
 
 // Where the digits of the line one step below a stack's lowest would stand
 // in the picture: top left, top right, bottom right, bottom left.
-std::array<cv::Point2f, 4> QuadBelow(const std::vector<FoundLine>& stack)
+std::array<cv::Point2f, 4> QuadBelow(const std::vector<FoundLine>& stack, float stepDigitHeights)
 {
     const FoundLine& bottom = stack.back();
-    const float downPx = StepDigitHeights(stack) * kDigitHeightPx;
+    const float downPx = stepDigitHeights * kDigitHeightPx;
     const auto below = [&](float x, float y) { return StripToImage(bottom.stripToImage, {x, y + downPx}); };
     const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
     return {below(bottom.stripLeft, top), below(bottom.stripRight, top), below(bottom.stripRight, base),
             below(bottom.stripLeft, base)};
 }
 
-// Multi-line mode draws the newest line at the bottom: a line missed below
-// the lowest one read would make an older reading pass for the newest. One
-// line step further down (about 1.7 digit heights in the clock's fonts,
-// measured from the stack where it has two lines), the ink must be gone.
-bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
+// Whether a line stands `stepDigitHeights` below a stack's lowest line.
+bool LineStepBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack, float stepDigitHeights)
 {
     const FoundLine& bottom = stack.back();
-    const float stepDigitHeights = StepDigitHeights(stack);
     const float width = bottom.stripRight - bottom.stripLeft;
     // The band where the next line's digits would stand, with room for a
     // step a little off the estimate.
@@ -619,7 +618,23 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     // Small or blurred digits run together, thin strokes break apart: where
     // shapes stand full height inside the band (not a line of a window
     // below, cut by it), the clock's layout tells a line.
-    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(stack)));
+    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(stack, stepDigitHeights)));
+}
+
+// Multi-line mode draws the newest line at the bottom: a line missed below
+// the lowest one read would make an older reading pass for the newest. One
+// line step further down (about 1.7 digit heights in the clock's fonts,
+// measured from the stack where it has two lines), the ink must be gone.
+// Lines read several steps apart, with lines missed between them, measure
+// a whole number of steps: the ink must be gone a half, a third... of that
+// further down too, down to the shortest step a font may have.
+bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
+{
+    const float measuredDigitHeights = StepDigitHeights(stack);
+    for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
+        if (LineStepBelow(inkScore, stack, measuredDigitHeights / static_cast<float>(steps))) return true;
+    }
+    return false;
 }
 
 // Whether one of `lines` is centred within half a digit height of `centre`.
@@ -638,7 +653,7 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
                                        const std::vector<FoundLine>& found, const PictureFace& face)
 {
     const FoundLine& bottom = stack.back();
-    const std::array<cv::Point2f, 4> quad = QuadBelow(stack);
+    const std::array<cv::Point2f, 4> quad = QuadBelow(stack, StepDigitHeights(stack));
     const cv::Point2f centre = 0.25f * (quad[0] + quad[1] + quad[2] + quad[3]);
     if (LineNear(found, centre, bottom.height)) return std::nullopt;
     const TextLine line = StraightenLine(inkScore, quad);
@@ -775,8 +790,9 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     ReadAgainInFace(lines, face);
     std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, lines, face);
     if (clocks.size() < 2) {
-        // Fewer than the two clocks a latency needs: faint ink, or ink on a
-        // cyan-ish background, may have hidden lines from the first search.
+        // Fewer than the two clocks a latency needs: faint ink, ink on a
+        // cyan-ish background, or blurred digits run together may have
+        // hidden lines from the first search.
         const std::size_t firstFound = lines.size();
         for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
         for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {

@@ -28,6 +28,10 @@ constexpr double kDigitRowInkShare = 0.2;
 constexpr int kMaxBandShiftPx = kDigitHeightPx / 8;
 // The surroundings ink is measured against, in searched pixels.
 constexpr int kBackgroundBlockPx = 31;
+// Blurred digits a little apart run together above a threshold for the
+// whole picture; the gaps between them stay under this share of the
+// brightest stroke around.
+constexpr double kNearPeakShare = 0.6;
 // The clock's ink (blue, green, red), what it scores in full, and how near
 // a background may come to it and still tell ink from it.
 constexpr std::array<float, 3> kInkBgr{kInkBlue, kInkGreen, kInkRed};
@@ -554,6 +558,21 @@ TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4
     return line;
 }
 
+namespace {
+
+// In a picture searched reduced, each pixel scores the brightest ink of the
+// reduction's block around it: the reduced search keeps thin strokes, and
+// hairlines a camera broke apart (cyan on red, moiré) read joined, where
+// digits stand tall enough for it.
+cv::Mat HeldAtBlockPeak(cv::Mat score)
+{
+    const int reduction = DetectionReduction(score.size());
+    if (reduction > 1) cv::dilate(score, score, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
+    return score;
+}
+
+}  // namespace
+
 cv::Mat InkScore(const cv::Mat& bgr)
 {
     CV_Assert(bgr.type() == CV_8UC3);
@@ -575,7 +594,7 @@ cv::Mat InkScore(const cv::Mat& bgr)
             out[column] = static_cast<std::uint8_t>(std::max(cyan, 0));
         }
     }
-    return score;
+    return HeldAtBlockPeak(score);
 }
 
 cv::Mat InkShareScore(const cv::Mat& bgr)
@@ -607,20 +626,17 @@ cv::Mat InkShareScore(const cv::Mat& bgr)
             out[column] = cv::saturate_cast<std::uint8_t>(kFullInkScore * (share - kAsidePenalty * asideShare));
         }
     }
-    return score;
+    return HeldAtBlockPeak(score);
 }
 
 std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore)
 {
     // Lines are found in a reduced copy (most of the time goes into labelling
-    // its blobs) and straightened from the full picture.
+    // its blobs) and straightened from the full picture. Every score holds
+    // its blocks' brightest ink, so any sample of it keeps thin strokes.
     const int reduction = DetectionReduction(searchScore.size());
     cv::Mat reduced = searchScore;
-    if (reduction > 1) {
-        // The brightest of each block, so thin strokes keep their ink.
-        cv::dilate(searchScore, reduced, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
-        cv::resize(reduced, reduced, searchScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
-    }
+    if (reduction > 1) cv::resize(searchScore, reduced, searchScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
     cv::Mat mask;
     const double otsu = cv::threshold(reduced, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     cv::threshold(reduced, mask, std::max(kMinInkThreshold, 0.6 * otsu), 255, cv::THRESH_BINARY);
@@ -657,7 +673,14 @@ std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore)
     }
     cv::Mat brightened;
     cv::LUT(inkScore, rootCurve, brightened);
-    return {aboveBackground, brightened, inkScore * 2};
+    cv::Mat localPeak;
+    cv::dilate(inkScore, localPeak, cv::getStructuringElement(cv::MORPH_RECT, {blockPx, blockPx}));
+    cv::Mat nearPeak = cv::Mat::zeros(inkScore.size(), CV_8U);
+    inkScore.copyTo(nearPeak, inkScore > localPeak * kNearPeakShare);
+    // Faint ink is thinner still: each variant holds its blocks' peaks again.
+    std::vector<cv::Mat> variants{aboveBackground, brightened, inkScore * 2, nearPeak};
+    for (cv::Mat& variant : variants) variant = HeldAtBlockPeak(variant);
+    return variants;
 }
 
 cv::Rect CellRect(const TextLine& line, int index)

@@ -9,13 +9,16 @@
 
 // How bright the clock's cyan ink is at each pixel: min(green, blue) - red.
 // Every background the clock draws (and white, grey, black rooms) scores
-// zero or less, and the ink (15, 255, 255) scores 240.
+// zero or less, and the ink (15, 255, 255) scores 240. In a picture large
+// enough to be searched reduced, each pixel holds the brightest score of
+// the reduction's block around it, so that thin strokes stay whole.
 cv::Mat InkScore(const cv::Mat& bgr);
 
 // How far each pixel has moved from what lies around it toward the clock's
 // cyan, 240 for full ink. Ink laid thinly or briefly over a background that
 // scores nothing in InkScore (a third of an exposure's ink on purple, a
-// hairline stroke blurred into red) still scores its share.
+// hairline stroke blurred into red) still scores its share. Held at its
+// blocks' peaks as InkScore is.
 cv::Mat InkShareScore(const cv::Mat& bgr);
 
 // One line of clock text, straightened: `strip` is the ink score resampled so
@@ -42,7 +45,8 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& sear
 
 // Variants of an ink score to search again where lines were missed: ink
 // above its surroundings (a cyan-ish background raises the score around the
-// text), faint ink brightened, and faint ink strengthened more.
+// text), faint ink brightened, faint ink strengthened more, and ink near the
+// brightest around it (blurred digits that run together at one threshold).
 std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore);
 
 // The line whose digits fill `quad` (top left, top right, bottom right,

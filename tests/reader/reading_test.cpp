@@ -386,6 +386,26 @@ TEST(StackReading, ReadsInkTooFaintToOutscoreItsBackground)
     EXPECT_EQ(clocks.front().Newest().micros, frame.lines.back().micros);
 }
 
+// A picture searched at half size holds each pixel's ink over its block, so
+// the search sees a hairline at any sample; searching leaves the score as
+// it is, since every later step reads it.
+TEST(StackReading, LargePicturesHoldTheirInkOverTheSearchBlockAndSearchingKeepsIt)
+{
+    cv::Mat spot(10, 2000, CV_8UC3, cv::Scalar::all(0));
+    spot.at<cv::Vec3b>(5, 1001) = {kInkBlue, kInkGreen, kInkRed};
+    EXPECT_EQ(cv::countNonZero(InkScore(spot)), 4);
+    EXPECT_EQ(cv::countNonZero(InkScore(spot.colRange(0, 1300))), 1);
+
+    ClockFrame frame;
+    frame.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
+    cv::Mat large;
+    cv::resize(RenderClockFrame(frame), large, {}, 2.0, 2.0, cv::INTER_CUBIC);
+    const cv::Mat score = InkScore(large);
+    const cv::Mat before = score.clone();
+    EXPECT_EQ(FindTextLines(score).size(), frame.lines.size());
+    EXPECT_EQ(cv::norm(score, before, cv::NORM_INF), 0.0);
+}
+
 // Recognition must not hang on one font's shapes: learnt without the
 // clock's font, it still reads the clock's lines in it.
 TEST(DigitReading, ReadsAFontItDidNotLearn)
