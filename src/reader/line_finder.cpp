@@ -564,11 +564,13 @@ namespace {
 // reduction's block around it: the reduced search keeps thin strokes, and
 // hairlines a camera broke apart (cyan on red, moiré) read joined, where
 // digits stand tall enough for it.
-cv::Mat HeldAtBlockPeak(cv::Mat score)
+cv::Mat HeldAtBlockPeak(const cv::Mat& score)
 {
     const int reduction = DetectionReduction(score.size());
-    if (reduction > 1) cv::dilate(score, score, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
-    return score;
+    if (reduction == 1) return score;
+    cv::Mat held;  // a buffer of its own: the score may be the caller's
+    cv::dilate(score, held, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
+    return held;
 }
 
 }  // namespace
@@ -635,8 +637,12 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& sear
     // its blobs) and straightened from the full picture. Every score holds
     // its blocks' brightest ink, so any sample of it keeps thin strokes.
     const int reduction = DetectionReduction(searchScore.size());
-    cv::Mat reduced = searchScore;
-    if (reduction > 1) cv::resize(searchScore, reduced, searchScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
+    cv::Mat reduced;
+    if (reduction == 1) {
+        reduced = searchScore;
+    } else {
+        cv::resize(searchScore, reduced, searchScore.size() / reduction, 0, 0, cv::INTER_NEAREST);
+    }
     cv::Mat mask;
     const double otsu = cv::threshold(reduced, mask, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     cv::threshold(reduced, mask, std::max(kMinInkThreshold, 0.6 * otsu), 255, cv::THRESH_BINARY);
