@@ -6,6 +6,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "reader/clock_window.h"
 #include "reader/digit_classifier.h"
 #include "reader/learnt_digits_cache.h"
 #include "reader/line_finder.h"
@@ -62,8 +63,6 @@ constexpr int kUnreadLineDigits = 10;
 // A font whose digits stand taller in its em steps its lines less: a
 // quarter less than the clock's fonts at the least.
 constexpr float kShortestStepDigitHeights = 0.75f * kLineStepDigitHeights;
-// Lines of one multi-line window with up to two missed between them.
-constexpr int kMaxStepsDown = 3;
 // Two lines of one window are at most single-line mode's jump apart, in
 // digit heights of the clock's fonts (their digits stand about 0.64 em).
 constexpr float kDigitHeightEms = 0.64f;
@@ -78,13 +77,8 @@ constexpr double kRulerMinInk = 0.25;
 // truncation to whole milliseconds.
 constexpr std::size_t kMinLinesHolding = 2;
 constexpr std::uint32_t kMaxHeldStepUs = 1'000'000;
-constexpr double kStepJitterUs = 300.0;
-constexpr double kWallStepSlackUs = 1500.0;
 
-struct FoundLine {
-    LineReading reading;
-    cv::Point2f centre;
-    float left = 0, right = 0, height = 0;
+struct FoundLine : WindowLine {
     float inkLevel = 0;  // how bright the line's full-strength ink is
     cv::Matx33d stripToImage;
     float stripLeft = 0, stripRight = 0;  // the cells' ends in the strip
@@ -266,37 +260,14 @@ void ReadAgainInFace(std::vector<FoundLine>& lines, const PictureFace& face)
     for (FoundLine& line : lines) ReadAgainInFace(line, face);
 }
 
-// Lines one above the other in one window: side by side over most of the
-// narrower one's width, the shorter at least `heightShare` of the taller.
-bool LevelAndAlike(const FoundLine& above, const FoundLine& below, float heightShare)
+std::vector<WindowLine> Places(const std::vector<FoundLine>& stack)
 {
-    if (std::min(above.height, below.height) < heightShare * std::max(above.height, below.height)) return false;
-    const float overlap = std::min(above.right, below.right) - std::max(above.left, below.left);
-    return overlap >= 0.6f * std::min(above.right - above.left, below.right - below.left);
+    return {stack.begin(), stack.end()};
 }
 
-std::uint32_t MicrosAhead(const LineReading& later, const LineReading& earlier)
+WindowStep StepOf(const std::vector<FoundLine>& stack)
 {
-    return (later.micros + (kMaxMicros + 1) - earlier.micros) % (kMaxMicros + 1);
-}
-
-// Whether `later` was drawn after `earlier`, the counter taken as circular.
-bool DrawnAfter(const LineReading& later, const LineReading& earlier)
-{
-    const std::uint32_t ahead = MicrosAhead(later, earlier);
-    return ahead != 0 && ahead < (kMaxMicros + 1) / 2;
-}
-
-// Whether the wall clock steps from `earlier` to `later` as the counter
-// does, within its whole-millisecond truncation, forward or back: a line
-// whose faces part ways was misread.
-bool FacesStepTogether(const LineReading& later, const LineReading& earlier)
-{
-    const auto shortWay = [](double ahead, double period) { return ahead > period / 2 ? ahead - period : ahead; };
-    const double aheadUs = shortWay(MicrosAhead(later, earlier), kMaxMicros + 1.0);
-    const double wallAheadUs =
-        1000.0 * shortWay((later.wallMs + kWallPeriodMs - earlier.wallMs) % kWallPeriodMs, kWallPeriodMs);
-    return std::abs(wallAheadUs - aheadUs) <= kWallStepSlackUs;
+    return FitStep(Places(stack));
 }
 
 // Multi-line mode rolls one frame a line, so a window's lines step by one
@@ -306,19 +277,7 @@ bool FacesStepTogether(const LineReading& later, const LineReading& earlier)
 // steps predict: a misread digit would break them.
 bool StepsEvenly(const std::vector<FoundLine>& stack)
 {
-    if (stack.size() < kMinLinesHolding + 1) return false;
-    const float stepPx = stack[1].centre.y - stack[0].centre.y;
-    const std::uint32_t stepUs = MicrosAhead(stack[1].reading, stack[0].reading);
-    if (stepUs == 0 || stepUs > kMaxHeldStepUs) return false;
-    for (std::size_t at = 1; at < stack.size(); ++at) {
-        const LineReading& later = stack[at].reading;
-        const LineReading& earlier = stack[at - 1].reading;
-        if (std::abs(stack[at].centre.y - stack[at - 1].centre.y - stepPx) > 0.2f * stepPx) return false;
-        const double aheadUs = MicrosAhead(later, earlier);
-        if (std::abs(aheadUs - stepUs) > kStepJitterUs) return false;
-        if (!FacesStepTogether(later, earlier)) return false;
-    }
-    return true;
+    return ::StepsEvenly(Places(stack), kMinLinesHolding + 1, kMaxHeldStepUs);
 }
 
 // The digits even steps predict: all but the counter's below a millisecond
@@ -382,11 +341,15 @@ Tear ReadTear(const std::vector<FoundLine>& stack, LineReading& newer)
     const FoundLine& line = stack.back();
     const FoundLine& above = stack[stack.size() - 2];
     if (!above.plausible || above.reading.confidence < kMinConfidence) return Tear::None;
-    // The window's step where it shows one; without it no newer reading is certain.
-    const double stepUs = stack.size() >= 3 ? MicrosAhead(above.reading, stack[stack.size() - 3].reading) : 0.0;
+    // The window's step as its older lines show it; without it no newer
+    // reading is certain.
+    std::vector<WindowLine> older = Places(stack);
+    older.pop_back();
+    const WindowStep step = FitStep(older);
     const auto stepsOn = [&](const LineReading& reading) {
-        return DrawnAfter(reading, above.reading) && FacesStepTogether(reading, above.reading) && stepUs > 0 &&
-               std::abs(MicrosAhead(reading, above.reading) - stepUs) <= kStepJitterUs;
+        WindowLine read = line;
+        read.reading = reading;
+        return StepsOnOnce(step, above, read);
     };
     // A sure reading that is the line above's, or one step after it, is no mix.
     const bool sameAsAbove = line.reading.micros == above.reading.micros && line.reading.wallMs == above.reading.wallMs;
@@ -459,24 +422,6 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     return clock;
 }
 
-// A stack's roll, one line step down in pixels and in microseconds, from
-// its first two neighbouring lines of which the lower was drawn after the
-// upper: a tear between two lines shows one reading twice.
-struct RolledStep {
-    float stepPx;
-    double periodUs;
-};
-std::optional<RolledStep> RollOf(const std::vector<FoundLine>& stack)
-{
-    for (std::size_t at = 1; at < stack.size(); ++at) {
-        if (DrawnAfter(stack[at].reading, stack[at - 1].reading)) {
-            return RolledStep{stack[at].centre.y - stack[at - 1].centre.y,
-                              static_cast<double>(MicrosAhead(stack[at].reading, stack[at - 1].reading))};
-        }
-    }
-    return std::nullopt;
-}
-
 // Lines of one window: stacked closely (multi-line mode rolls five lines;
 // a long exposure of single-line mode shows neighbouring heights), level
 // with each other and of one size. A line step is kLineStepDigitHeights in
@@ -494,10 +439,10 @@ bool JoinsStack(const std::vector<FoundLine>& stack, const FoundLine& line)
     const float dropDigitHeights = (line.centre.y - upper.centre.y) / std::max(upper.height, line.height);
     if (dropDigitHeights < kCloseStepDigitHeights) return true;
     if (dropDigitHeights >= kMaxStepDigitHeights) return false;
-    if (!DrawnAfter(line.reading, upper.reading) || !FacesStepTogether(line.reading, upper.reading)) return false;
-    const std::optional<RolledStep> roll = RollOf(stack);
-    const double aheadUs = MicrosAhead(line.reading, upper.reading);
-    return roll ? std::abs(aheadUs - roll->periodUs) <= kStepJitterUs : aheadUs <= kMaxHeldStepUs;
+    const WindowStep step = StepOf(stack);
+    if (step.us > 0) return StepsOnOnce(step, upper, line);
+    return DrawnAfter(line.reading, upper.reading) && FacesStepTogether(line.reading, upper.reading) &&
+           MicrosAhead(line.reading, upper.reading) <= kMaxHeldStepUs;
 }
 
 // Whether `lower` continues the roll of lines of `upper` in one window, next
@@ -508,34 +453,24 @@ bool JoinsStack(const std::vector<FoundLine>& stack, const FoundLine& line)
 // the other match both only by chance.
 bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
 {
-    std::optional<RolledStep> roll = RollOf(upper);
-    if (!roll) roll = RollOf(lower);
-    if (!roll) return false;
-    const FoundLine& above = upper.back();
-    const FoundLine& below = lower.front();
-    if (!LevelAndAlike(above, below, 0.7f)) return false;
-
-    const float steps = (below.centre.y - above.centre.y) / roll->stepPx;
-    const int stepsDown = static_cast<int>(std::lround(steps));
-    if (stepsDown < 1 || stepsDown > kMaxStepsDown || std::abs(steps - static_cast<float>(stepsDown)) > 0.2f) return false;
-    const double aheadUs = MicrosAhead(below.reading, above.reading);
-    return std::abs(aheadUs - stepsDown * roll->periodUs) <= stepsDown * kStepJitterUs;
+    WindowStep step = StepOf(upper);
+    if (step.us == 0) step = StepOf(lower);
+    return LevelAndAlike(upper.back(), lower.front(), 0.7f) && WholeStepsApart(step, upper.back(), lower.front()) > 0;
 }
 
 // Whether `upper`, not read surely, is the older top lines of the
-// multi-line window `lower` (its lines read in order, so not two single-line
-// frames): level with it, of about its size, and at most a few of its line
-// steps above it.
+// multi-line window `lower` (its top two lines one or more of its steps
+// apart, so not two single-line frames): level with it, of about its size,
+// and at most a few of its line steps above it.
 bool OlderLinesOf(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
 {
     if (upper.back().reading.confidence >= kMinConfidence || lower.size() < 2) return false;
-    if (!DrawnAfter(lower[1].reading, lower[0].reading)) return false;
+    const WindowStep step = StepOf(lower);
     const FoundLine& above = upper.back();
     const FoundLine& below = lower.front();
-    if (!LevelAndAlike(above, below, 0.7f)) return false;
-    const float stepPx = lower[1].centre.y - lower[0].centre.y;
+    if (WholeStepsApart(step, below, lower[1]) == 0 || !LevelAndAlike(above, below, 0.7f)) return false;
     const float drop = below.centre.y - above.centre.y;
-    return drop > 0.5f * stepPx && drop < (kMaxStepsDown + 0.5f) * stepPx;
+    return drop > 0.5f * step.px && drop < (kMaxStepsDown + 0.5f) * step.px;
 }
 
 // Single-line mode moves its line 100 units up each frame and back down
@@ -564,12 +499,8 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
 // step), else the clock fonts' usual step.
 float StepDigitHeights(const std::vector<FoundLine>& stack)
 {
-    if (stack.size() < 2) return kLineStepDigitHeights;
-    float stepPx = stack[1].centre.y - stack[0].centre.y;
-    for (std::size_t at = 2; at < stack.size(); ++at) {
-        stepPx = std::min(stepPx, stack[at].centre.y - stack[at - 1].centre.y);
-    }
-    return stepPx / stack.back().height;
+    const WindowStep step = StepOf(stack);
+    return step.px > 0 ? step.px / stack.back().height : kLineStepDigitHeights;
 }
 
 // Where the digits of the line one step below a stack's lowest would stand
@@ -660,11 +591,11 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
     if (!HasClockLayout(line)) return std::nullopt;
     FoundLine read = ReadLine(line);
     ReadAgainInFace(read, face);
-    if (!DrawnAfter(read.reading, bottom.reading)) return std::nullopt;
-    const double aheadUs = MicrosAhead(read.reading, bottom.reading);
-    if (stack.size() < 2) return aheadUs <= kMaxHeldStepUs ? std::optional<FoundLine>(read) : std::nullopt;
-    const double stepUs = MicrosAhead(bottom.reading, stack[stack.size() - 2].reading);
-    return std::abs(aheadUs - stepUs) < 0.25 * stepUs ? std::optional<FoundLine>(read) : std::nullopt;
+    const WindowStep step = StepOf(stack);
+    const bool next = step.us > 0 ? StepsOnOnce(step, bottom, read)
+                                  : DrawnAfter(read.reading, bottom.reading) &&
+                                        MicrosAhead(read.reading, bottom.reading) <= kMaxHeldStepUs;
+    return next ? std::optional<FoundLine>(read) : std::nullopt;
 }
 
 // Reads the lines with the clock's layout among `found` that are not

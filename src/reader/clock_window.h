@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "reader/clock_reading.h"
+
+// A clock window's lines step evenly, in the picture and in the counter:
+// multi-line mode rolls one frame a line, so each line stands one line step
+// below the one before and reads one period later (within the ticks'
+// jitter), and its wall clock steps with it. Every question grouping asks of
+// a window's lines is whether they fit that step.
+
+// Where a line stands in the picture and what it reads: all the model asks.
+struct WindowLine {
+    LineReading reading;
+    cv::Point2f centre;
+    float left = 0, right = 0, height = 0;  // image pixels
+};
+
+// One line step of a window, fitted to its lines.
+struct WindowStep {
+    float px = 0;    // one line down, image pixels; 0 where the window has one line
+    double us = 0;   // one period; 0 where no two lines show the window rolling on
+};
+
+// Two lines of one window are at most this many steps apart: up to two
+// lines missed between them.
+constexpr int kMaxStepsDown = 3;
+// Ticks land within this much of their period, and a line's wall clock,
+// truncated to whole milliseconds, steps with its counter within this much.
+constexpr double kStepJitterUs = 300.0;
+constexpr double kWallStepSlackUs = 1500.0;
+
+std::uint32_t MicrosAhead(const LineReading& later, const LineReading& earlier);
+// Whether `later` was drawn after `earlier`, the counter taken as circular.
+bool DrawnAfter(const LineReading& later, const LineReading& earlier);
+// Whether the wall clock steps from `earlier` to `later` as the counter does.
+bool FacesStepTogether(const LineReading& later, const LineReading& earlier);
+
+// Lines one above the other in one window: side by side over most of the
+// narrower one's width, the shorter at least `heightShare` of the taller.
+bool LevelAndAlike(const WindowLine& above, const WindowLine& below, float heightShare);
+
+// The step most of a window's neighbouring lines (top to bottom) agree on:
+// each pair of which the lower was drawn after the upper proposes its own
+// drop and period, and the one that puts the most pairs a whole number of
+// steps apart (the shortest among equals) is the window's. Where no pair
+// rolls on, only the shortest drop is known.
+WindowStep FitStep(const std::vector<WindowLine>& lines);
+
+// How many of the window's steps `lower` stands below `upper`, in pixels
+// and in microseconds alike (within the ticks' jitter a step); 0 where it
+// stands no whole number of steps from it, up to kMaxStepsDown.
+int WholeStepsApart(const WindowStep& step, const WindowLine& upper, const WindowLine& lower);
+
+// `lower` is the line one step after `upper`, in both faces.
+bool StepsOnOnce(const WindowStep& step, const WindowLine& upper, const WindowLine& lower);
+
+// Every neighbouring pair of at least `minLines` lines is one step apart,
+// of a period of at most `maxStepUs`: misread digits would break the steps.
+bool StepsEvenly(const std::vector<WindowLine>& lines, std::size_t minLines, std::uint32_t maxStepUs);
