@@ -558,9 +558,11 @@ bool LineStepBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
 // measured from the stack where it has two lines), the ink must be gone.
 // Lines read several steps apart, with lines missed between them, measure
 // a whole number of steps: the ink must be gone a half, a third... of that
-// further down too, down to the shortest step a font may have.
+// further down too, down to the shortest step a font may have. A window
+// that shows all of multi-line mode's lines stepping evenly lacks none.
 bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
 {
+    if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
     const float measuredDigitHeights = StepDigitHeights(stack);
     for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
         if (LineStepBelow(inkScore, stack, measuredDigitHeights / static_cast<float>(steps))) return true;
