@@ -399,10 +399,12 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     bool ghosted = false;
     for (const LineReading& line : clock.lines) ghosted = ghosted || line.ghosted;
     // Multi-line mode draws the newest line at the bottom; a newer line
-    // above an older one is two single-line frames in one exposure. A line
-    // that may be no reading at all (a digit unlike every learnt shape, a
-    // field out of range) is older than nothing.
-    const bool climbing = clock.lines.size() >= 2 && stack[1].plausible && DrawnAfter(clock.lines[0], clock.lines[1]);
+    // above an older one is two single-line frames in one exposure, unless
+    // the window's step puts it whole steps above a later line (the line
+    // under it misread). A line that may be no reading at all (a digit
+    // unlike every learnt shape, a field out of range) is older than nothing.
+    const bool climbing = clock.lines.size() >= 2 && stack[1].plausible &&
+                          DrawnAfter(clock.lines[0], clock.lines[1]) && !TopLineFitsStep(Places(stack));
     clock.blended = ghosted || climbing || apart;
     if ((climbing || apart) && !ghosted) {
         clock.blendRangeKnown = true;

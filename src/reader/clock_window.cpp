@@ -94,6 +94,14 @@ bool StepsOnOnce(const WindowStep& step, const WindowLine& upper, const WindowLi
     return WholeStepsApart(step, upper, lower) == 1 && FacesStepTogether(lower.reading, upper.reading);
 }
 
+bool TopLineFitsStep(const std::vector<WindowLine>& lines)
+{
+    if (lines.empty()) return false;
+    const WindowStep step = FitStep(lines);
+    return std::any_of(lines.begin() + 1, lines.end(),
+                       [&](const WindowLine& line) { return WholeStepsApart(step, lines.front(), line) > 0; });
+}
+
 bool StepsEvenly(const std::vector<WindowLine>& lines, std::size_t minLines, std::uint32_t maxStepUs)
 {
     if (lines.size() < std::max<std::size_t>(minLines, 2)) return false;

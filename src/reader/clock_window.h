@@ -59,6 +59,11 @@ int WholeStepsApart(const WindowStep& step, const WindowLine& upper, const Windo
 // `lower` is the line one step after `upper`, in both faces.
 bool StepsOnOnce(const WindowStep& step, const WindowLine& upper, const WindowLine& lower);
 
+// Whether the top line stands a whole number of the window's steps above one
+// of its later lines: an older line of the window, whatever the line right
+// under it reads.
+bool TopLineFitsStep(const std::vector<WindowLine>& lines);
+
 // Every neighbouring pair of at least `minLines` lines is one step apart,
 // of a period of at most `maxStepUs`: misread digits would break the steps.
 bool StepsEvenly(const std::vector<WindowLine>& lines, std::size_t minLines, std::uint32_t maxStepUs);

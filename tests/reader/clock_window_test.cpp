@@ -115,6 +115,17 @@ TEST(ClockWindow, StepsEvenlyOnlyWhereEveryNeighbourIsOneStepOn)
     EXPECT_FALSE(StepsEvenly(wallOff, 3, 1'000'000));
 }
 
+TEST(ClockWindow, ATopLineFitsTheStepWhateverTheLineUnderItReads)
+{
+    const WindowLine secondMisread = Misread(Line(1, 1), -900'000);
+    EXPECT_TRUE(TopLineFitsStep({Line(0, 0), secondMisread, Line(2, 2), Line(3, 3), Line(4, 4)}));
+    EXPECT_TRUE(TopLineFitsStep({Line(0, 0), Line(1, 1)}));
+    // Single-line frames of one exposure: each line up is a period newer.
+    EXPECT_FALSE(TopLineFitsStep({Line(0, 3), Line(1, 2), Line(2, 1), Line(3, 0)}));
+    EXPECT_FALSE(TopLineFitsStep({Line(0, 4), secondMisread, Line(2, 2), Line(3, 3)})) << "newer than the step allows";
+    EXPECT_FALSE(TopLineFitsStep({Line(0, 0)}));
+}
+
 TEST(ClockWindow, LinesOfOneWindowAreLevelAndAlike)
 {
     const WindowLine above = Line(0, 0);
