@@ -580,18 +580,14 @@ bool LineNear(const std::vector<FoundLine>& lines, cv::Point2f centre, float dig
     });
 }
 
-// The line one step below a stack's lowest, looked for where the step puts
-// it unless a line was found there; kept when it has the clock's layout and
-// was drawn after the lowest line, by about the stack's own step where it
-// shows one.
-std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
-                                       const std::vector<FoundLine>& found, const PictureFace& face)
+// The line one step below a stack's lowest, read where the step puts it;
+// kept when it has the clock's layout and was drawn after the lowest line,
+// one step after it where the stack shows its step.
+std::optional<FoundLine> ReadStepBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
+                                       const PictureFace& face)
 {
     const FoundLine& bottom = stack.back();
-    const std::array<cv::Point2f, 4> quad = QuadBelow(stack, StepDigitHeights(stack));
-    const cv::Point2f centre = 0.25f * (quad[0] + quad[1] + quad[2] + quad[3]);
-    if (LineNear(found, centre, bottom.height)) return std::nullopt;
-    const TextLine line = StraightenLine(inkScore, quad);
+    const TextLine line = StraightenLine(inkScore, QuadBelow(stack, StepDigitHeights(stack)));
     if (!HasClockLayout(line)) return std::nullopt;
     FoundLine read = ReadLine(line);
     ReadAgainInFace(read, face);
@@ -600,6 +596,29 @@ std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vecto
                                   : DrawnAfter(read.reading, bottom.reading) &&
                                         MicrosAhead(read.reading, bottom.reading) <= kMaxHeldStepUs;
     return next ? std::optional<FoundLine>(read) : std::nullopt;
+}
+
+// The same, unless a line was found there.
+std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
+                                       const std::vector<FoundLine>& found, const PictureFace& face)
+{
+    const std::array<cv::Point2f, 4> quad = QuadBelow(stack, StepDigitHeights(stack));
+    if (LineNear(found, 0.25f * (quad[0] + quad[1] + quad[2] + quad[3]), stack.back().height)) return std::nullopt;
+    return ReadStepBelow(inkScore, stack, face);
+}
+
+// A newest line one step below the window's other lines that reads no step
+// after them (its cells cut a little off) is read again where their step
+// puts it, and taken when it then steps on in both faces.
+void ReadNewestAgainInStep(const cv::Mat& inkScore, std::vector<FoundLine>& stack, const PictureFace& face)
+{
+    if (stack.size() < 3) return;
+    const std::vector<FoundLine> older(stack.begin(), stack.end() - 1);
+    const WindowStep step = StepOf(older);
+    const FoundLine& newest = stack.back();
+    const float steps = (newest.centre.y - older.back().centre.y) / step.px;
+    if (step.us == 0 || std::abs(steps - 1) > kStepPxSlack || StepsOnOnce(step, older.back(), newest)) return;
+    if (const std::optional<FoundLine> again = ReadStepBelow(inkScore, older, face)) stack.back() = *again;
 }
 
 // Reads the lines with the clock's layout among `found` that are not
@@ -681,6 +700,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<F
     // A newest line missed by the search is read where the window's step
     // puts it.
     for (std::vector<FoundLine>& stack : stacks) {
+        ReadNewestAgainInStep(inkScore, stack, face);
         while (!stack.empty() && stack.size() < std::size_t{kMultiLineCount} && UnreadLineBelow(inkScore, stack)) {
             const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, lines, face);
             if (!below) break;

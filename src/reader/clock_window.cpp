@@ -5,11 +5,6 @@
 
 namespace {
 
-// Lines measured this far off a whole number of steps (as a share of one)
-// stand no whole number of steps apart: a line's centre moves by about
-// this much where its top runs into a title bar.
-constexpr float kStepPxSlack = 0.2f;
-
 float DropPx(const WindowLine& upper, const WindowLine& lower)
 {
     return lower.centre.y - upper.centre.y;

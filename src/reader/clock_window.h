@@ -26,6 +26,10 @@ struct WindowStep {
     double us = 0;   // one period; 0 where no two lines show the window rolling on
 };
 
+// Lines measured this far off a whole number of steps (as a share of one)
+// stand no whole number of steps apart: a line's centre moves by about
+// this much where its top runs into a title bar.
+constexpr float kStepPxSlack = 0.2f;
 // Two lines of one window are at most this many steps apart: up to two
 // lines missed between them.
 constexpr int kMaxStepsDown = 3;
