@@ -89,6 +89,13 @@ struct FoundLine : WindowLine {
     bool plausible = false;  // every digit a learnt shape, every field in range
 };
 
+// One clock window as the picture shows it: its lines from top to bottom,
+// `apart` where two of them cannot both be in one frame.
+struct ClockWindow {
+    std::vector<FoundLine> lines;
+    bool apart = false;
+};
+
 float Percentile(const cv::Mat& values, double fraction)
 {
     std::vector<std::uint8_t> sorted(values.begin<std::uint8_t>(), values.end<std::uint8_t>());
@@ -302,10 +309,11 @@ bool HeldByOlderLines(const std::vector<FoundLine>& stack)
 
 // The picture's face grown by the digits the even steps of its windows
 // predict, and every unsure line read again in it.
-void ReadAgainInSteppedFace(std::vector<std::vector<FoundLine>>& stacks, const PictureFace& pictureFace)
+void ReadAgainInSteppedFace(std::vector<ClockWindow>& windows, const PictureFace& pictureFace)
 {
     PictureFace face{pictureFace.featureSums.clone(), pictureFace.sampleCounts};
-    for (const std::vector<FoundLine>& stack : stacks) {
+    for (const ClockWindow& window : windows) {
+        const std::vector<FoundLine>& stack = window.lines;
         const bool predicted = StepsEvenly(stack) && std::all_of(stack.begin(), stack.end(), [](const FoundLine& line) {
                                    return line.plausible && !line.reading.ghosted;
                                });
@@ -317,7 +325,7 @@ void ReadAgainInSteppedFace(std::vector<std::vector<FoundLine>>& stacks, const P
             }
         }
     }
-    for (std::vector<FoundLine>& stack : stacks) ReadAgainInFace(stack, face);
+    for (ClockWindow& window : windows) ReadAgainInFace(window.lines, face);
 }
 
 // A screen caught mid-refresh shows the next frame above some row. A
@@ -632,87 +640,123 @@ void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
     }
 }
 
-// The clocks the lines of a picture make, read in inkScore. A line unread
-// below a window's newest in `alsoCheckedScore` (when given) makes it
-// doubtful as well: a score that reads faint ink may lose sharp ink a
-// stream's colours smeared.
-std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, std::vector<FoundLine> lines,
-                                          const PictureFace& face, const cv::Mat& alsoCheckedScore = cv::Mat())
+// Lines come top to bottom: each joins the window whose lowest line sits
+// just above it, or starts a window of its own.
+std::vector<ClockWindow> StackLines(std::vector<FoundLine> lines)
 {
     std::sort(lines.begin(), lines.end(), [](const FoundLine& a, const FoundLine& b) { return a.centre.y < b.centre.y; });
-
-    // Lines come top to bottom: each joins the window whose lowest line sits
-    // just above it, or starts a window of its own.
-    std::vector<std::vector<FoundLine>> stacks;
+    std::vector<ClockWindow> windows;
     for (const FoundLine& line : lines) {
-        const auto stack = std::find_if(stacks.begin(), stacks.end(),
-                                        [&](const std::vector<FoundLine>& s) { return JoinsStack(s, line); });
-        if (stack == stacks.end()) {
-            stacks.push_back({line});
+        const auto window = std::find_if(windows.begin(), windows.end(),
+                                         [&](const ClockWindow& w) { return JoinsStack(w.lines, line); });
+        if (window == windows.end()) {
+            windows.push_back({{line}});
         } else {
-            stack->push_back(line);
+            window->lines.push_back(line);
         }
     }
+    return windows;
+}
 
-    // A line missed in the middle of a multi-line window splits it in two.
-    for (std::size_t upper = 0; upper < stacks.size(); ++upper) {
-        for (std::size_t lower = 0; lower < stacks.size(); ++lower) {
-            if (upper == lower || stacks[upper].empty() || stacks[lower].empty()) continue;
-            if (!RollsOn(stacks[upper], stacks[lower])) continue;
-            stacks[upper].insert(stacks[upper].end(), stacks[lower].begin(), stacks[lower].end());
-            stacks[lower].clear();
+// A line missed in the middle of a multi-line window splits it in two.
+void JoinSplitWindows(std::vector<ClockWindow>& windows)
+{
+    for (ClockWindow& upper : windows) {
+        for (ClockWindow& lower : windows) {
+            if (&upper == &lower || upper.lines.empty() || lower.lines.empty()) continue;
+            if (!RollsOn(upper.lines, lower.lines)) continue;
+            upper.lines.insert(upper.lines.end(), lower.lines.begin(), lower.lines.end());
+            lower.lines.clear();
         }
     }
-    // Before any pass asks how sure a line is: the digits even steps
-    // predict are read surely.
-    ReadAgainInSteppedFace(stacks, face);
-    // A misread top line (unsure, or its faces parting ways from the next
-    // line's) of a window whose other lines roll on in order is an older
-    // line, not a frame drawn after them.
-    for (std::vector<FoundLine>& stack : stacks) {
-        const auto sure = [](const FoundLine& line) { return line.reading.confidence >= kMinConfidence; };
-        const auto misread = [&](const FoundLine& line, const FoundLine& next) {
-            return !sure(line) || !FacesStepTogether(next.reading, line.reading);
-        };
+    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
+}
+
+// A misread top line (unsure, or its faces parting ways from the next
+// line's) of a window whose other lines roll on in order is an older line,
+// not a frame drawn after them.
+void DropMisreadTopLines(std::vector<ClockWindow>& windows)
+{
+    const auto sure = [](const FoundLine& line) { return line.reading.confidence >= kMinConfidence; };
+    const auto misread = [&](const FoundLine& line, const FoundLine& next) {
+        return !sure(line) || !FacesStepTogether(next.reading, line.reading);
+    };
+    for (ClockWindow& window : windows) {
+        std::vector<FoundLine>& stack = window.lines;
         while (stack.size() >= 3 && misread(stack[0], stack[1]) && sure(stack[1]) && sure(stack[2]) &&
                DrawnAfter(stack[2].reading, stack[1].reading)) {
             stack.erase(stack.begin());
         }
     }
-    // Misread older lines of a window are not a clock of their own.
-    for (std::vector<FoundLine>& upper : stacks) {
-        for (const std::vector<FoundLine>& lower : stacks) {
-            if (&upper != &lower && !upper.empty() && !lower.empty() && OlderLinesOf(upper, lower)) upper.clear();
+}
+
+// Misread older lines of a window are not a clock of their own.
+void DropOlderLinesOfOthers(std::vector<ClockWindow>& windows)
+{
+    for (ClockWindow& upper : windows) {
+        for (const ClockWindow& lower : windows) {
+            if (&upper != &lower && !upper.lines.empty() && !lower.lines.empty() && OlderLinesOf(upper.lines, lower.lines)) {
+                upper.lines.clear();
+            }
         }
     }
-    // Single lines of one window far apart are one blended clock.
-    std::vector<bool> apart(stacks.size(), false);
-    for (std::size_t upper = 0; upper < stacks.size(); ++upper) {
-        for (std::size_t lower = 0; lower < stacks.size(); ++lower) {
-            if (stacks[upper].size() != 1 || stacks[lower].size() != 1 || upper == lower) continue;
-            if (stacks[lower].front().centre.y <= stacks[upper].front().centre.y) continue;
-            if (!OneWindowApart(inkScore, stacks[upper].front(), stacks[lower].front())) continue;
-            stacks[upper].push_back(stacks[lower].front());
-            stacks[lower].clear();
-            apart[upper] = true;
+    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
+}
+
+// Single lines of one window far apart are one blended clock.
+void JoinLinesApart(const cv::Mat& inkScore, std::vector<ClockWindow>& windows)
+{
+    for (ClockWindow& upper : windows) {
+        for (ClockWindow& lower : windows) {
+            if (upper.lines.size() != 1 || lower.lines.size() != 1 || &upper == &lower) continue;
+            if (lower.lines.front().centre.y <= upper.lines.front().centre.y) continue;
+            if (!OneWindowApart(inkScore, upper.lines.front(), lower.lines.front())) continue;
+            upper.lines.push_back(lower.lines.front());
+            lower.lines.clear();
+            upper.apart = true;
         }
     }
-    // A newest line missed by the search is read where the window's step
-    // puts it.
-    for (std::vector<FoundLine>& stack : stacks) {
+    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
+}
+
+// A newest line missed by the search, or read off its cells, is read where
+// the window's step puts it.
+void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& windows,
+                           const std::vector<FoundLine>& found, const PictureFace& face)
+{
+    for (ClockWindow& window : windows) {
+        std::vector<FoundLine>& stack = window.lines;
         ReadNewestAgainInStep(inkScore, stack, face);
-        while (!stack.empty() && stack.size() < std::size_t{kMultiLineCount} && UnreadLineBelow(inkScore, stack)) {
-            const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, lines, face);
+        while (stack.size() < std::size_t{kMultiLineCount} && UnreadLineBelow(inkScore, stack)) {
+            const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, found, face);
             if (!below) break;
             stack.push_back(*below);
         }
     }
+}
+
+// The clocks the lines of a picture make, read in inkScore. A line unread
+// below a window's newest in `alsoCheckedScore` (when given) makes it
+// doubtful as well: a score that reads faint ink may lose sharp ink a
+// stream's colours smeared.
+std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const std::vector<FoundLine>& lines,
+                                          const PictureFace& face, const cv::Mat& alsoCheckedScore = cv::Mat())
+{
+    std::vector<ClockWindow> windows = StackLines(lines);
+    JoinSplitWindows(windows);
+    // Before any pass asks how sure a line is: the digits even steps
+    // predict are read surely.
+    ReadAgainInSteppedFace(windows, face);
+    DropMisreadTopLines(windows);
+    DropOlderLinesOfOthers(windows);
+    JoinLinesApart(inkScore, windows);
+    ReadMissedNewestLines(inkScore, windows, lines, face);
+
     std::vector<ClockReading> clocks;
-    for (std::size_t index = 0; index < stacks.size(); ++index) {
-        if (stacks[index].empty()) continue;
-        clocks.push_back(MakeClock(stacks[index], apart[index]));
-        clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, stacks[index]) ||
-                                 (!alsoCheckedScore.empty() && UnreadLineBelow(alsoCheckedScore, stacks[index]));
+    for (const ClockWindow& window : windows) {
+        clocks.push_back(MakeClock(window.lines, window.apart));
+        clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, window.lines) ||
+                                 (!alsoCheckedScore.empty() && UnreadLineBelow(alsoCheckedScore, window.lines));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;
@@ -753,7 +797,7 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {
             ReadAgainInFace(*line, face);
         }
-        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, std::move(lines), face);
+        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, lines, face);
     }
     if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
@@ -765,7 +809,7 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     AddLines(FindTextLines(shareScore), shareLines);
     const PictureFace shareFace = FaceOf(shareLines);
     ReadAgainInFace(shareLines, shareFace);
-    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, std::move(shareLines), shareFace, inkScore);
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, shareLines, shareFace, inkScore);
     const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
     return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
 }
