@@ -17,7 +17,6 @@ namespace {
 // makes its line doubtful.
 constexpr float kMinDigitScore = 0.55f;
 constexpr float kSureMargin = 16.0f;
-constexpr float kMinConfidence = 0.5f;
 // Ink of one frame among two: cells whose ink is mostly half bright, when the
 // line's other cells are not, show two different digits on top of each other.
 constexpr float kGhostExcess = 0.2f;
@@ -458,14 +457,17 @@ bool JoinsStack(const std::vector<FoundLine>& stack, const FoundLine& line)
 // Whether `lower` continues the roll of lines of `upper` in one window, next
 // to it but measured a little off (a top line run into the title bar) or
 // with a line or two missed between them: level, of about one size, and a
-// whole number of line steps further down and periods later than the
-// stack's own steps (to within the ticks' jitter). Two windows one above
-// the other match both only by chance.
+// whole number of line steps further down and periods later than one of
+// its lines (the lowest may be misread), by the step of either, to within
+// the ticks' jitter. Two windows one above the other match both only by
+// chance.
 bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
 {
+    if (!LevelAndAlike(upper.back(), lower.front(), 0.7f)) return false;
     WindowStep step = StepOf(upper);
     if (step.us == 0) step = StepOf(lower);
-    return LevelAndAlike(upper.back(), lower.front(), 0.7f) && WholeStepsApart(step, upper.back(), lower.front()) > 0;
+    return std::any_of(upper.begin(), upper.end(),
+                       [&](const FoundLine& line) { return WholeStepsApart(step, line, lower.front()) > 0; });
 }
 
 // Whether `upper`, not read surely, is the older top lines of the

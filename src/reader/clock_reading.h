@@ -21,6 +21,9 @@ struct LineReading {
     bool ghosted = false;
 };
 
+// A line read at least this surely (and a digit) is taken as read.
+constexpr float kMinConfidence = 0.5f;
+
 // One clock window found in a picture: its lines from top to bottom; the
 // newest reading is the bottom line in multi-line mode and the only one in
 // single-line mode.

@@ -64,21 +64,30 @@ WindowStep FitStep(const std::vector<WindowLine>& lines)
         const float dropPx = DropPx(lines[at - 1], lines[at]);
         if (fitted.px == 0 || dropPx < fitted.px) fitted.px = dropPx;
     }
+    if (fitted.px <= 0) return fitted;
+    const auto sure = [](const WindowLine& line) { return line.reading.confidence >= kMinConfidence; };
+    // Every two lines read surely, a whole number of steps apart, propose
+    // the period between them.
     int fittedPairs = 0;
-    for (std::size_t proposer = 1; proposer < lines.size(); ++proposer) {
-        const LineReading& later = lines[proposer].reading;
-        const LineReading& earlier = lines[proposer - 1].reading;
-        if (!DrawnAfter(later, earlier)) continue;
-        const WindowStep proposed{DropPx(lines[proposer - 1], lines[proposer]),
-                                  static_cast<double>(MicrosAhead(later, earlier))};
-        int fittingPairs = 0;
-        for (std::size_t at = 1; at < lines.size(); ++at) {
-            if (WholeStepsApart(proposed, lines[at - 1], lines[at]) > 0) ++fittingPairs;
-        }
-        const bool better = fittingPairs > fittedPairs || (fittingPairs == fittedPairs && proposed.px < fitted.px);
-        if (fittingPairs > 0 && better) {
-            fitted = proposed;
-            fittedPairs = fittingPairs;
+    for (std::size_t upper = 0; upper < lines.size(); ++upper) {
+        for (std::size_t lower = upper + 1; lower < lines.size(); ++lower) {
+            if (!sure(lines[upper]) || !sure(lines[lower])) continue;
+            if (!DrawnAfter(lines[lower].reading, lines[upper].reading)) continue;
+            const float steps = DropPx(lines[upper], lines[lower]) / fitted.px;
+            const int whole = static_cast<int>(std::lround(steps));
+            if (whole < 1 || std::abs(steps - static_cast<float>(whole)) > kStepPxSlack) continue;
+            const WindowStep proposed{fitted.px, MicrosAhead(lines[lower].reading, lines[upper].reading) /
+                                                     static_cast<double>(whole)};
+            int fittingPairs = 0;
+            for (std::size_t first = 0; first < lines.size(); ++first) {
+                for (std::size_t second = first + 1; second < lines.size(); ++second) {
+                    if (WholeStepsApart(proposed, lines[first], lines[second]) > 0) ++fittingPairs;
+                }
+            }
+            if (fittingPairs > fittedPairs) {
+                fitted.us = proposed.us;
+                fittedPairs = fittingPairs;
+            }
         }
     }
     return fitted;

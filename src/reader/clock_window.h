@@ -48,11 +48,11 @@ bool FacesStepTogether(const LineReading& later, const LineReading& earlier);
 // narrower one's width, the shorter at least `heightShare` of the taller.
 bool LevelAndAlike(const WindowLine& above, const WindowLine& below, float heightShare);
 
-// The step most of a window's neighbouring lines (top to bottom) agree on:
-// each pair of which the lower was drawn after the upper proposes its own
-// drop and period, and the one that puts the most pairs a whole number of
-// steps apart (the shortest among equals) is the window's. Where no pair
-// rolls on, only the shortest drop is known.
+// A window's step: one line down is the shortest drop between neighbouring
+// lines; the period is the one most pairs of lines agree with, each pair of
+// lines read surely, the lower drawn after the upper a whole number of
+// steps down, proposing its own. A misread line proposes nothing. Where no
+// such pair is read, only the drop is known.
 WindowStep FitStep(const std::vector<WindowLine>& lines);
 
 // How many of the window's steps `lower` stands below `upper`, in pixels

@@ -23,6 +23,7 @@ WindowLine Line(float steps, double periods, std::uint32_t startMicros = 5'000'0
     line.reading.micros = static_cast<std::uint32_t>(((startMicros + aheadUs) % kCounterPeriodUs + kCounterPeriodUs) %
                                                      kCounterPeriodUs);
     line.reading.wallMs = static_cast<std::uint32_t>(kWallStartMs + std::floor(static_cast<double>(aheadUs) / 1000));
+    line.reading.confidence = 1.0f;
     line.centre = {500, 100 + steps * kStepPx};
     line.left = 300;
     line.right = 700;
@@ -34,6 +35,12 @@ WindowLine Misread(WindowLine line, std::int64_t counterErrorUs, std::int64_t wa
 {
     line.reading.micros = static_cast<std::uint32_t>(line.reading.micros + counterErrorUs);
     line.reading.wallMs = static_cast<std::uint32_t>(line.reading.wallMs + wallErrorMs);
+    return line;
+}
+
+WindowLine Unsure(WindowLine line)
+{
+    line.reading.confidence = 0.2f;
     return line;
 }
 
@@ -51,6 +58,9 @@ TEST(ClockWindow, FitsTheStepMostOfItsLinesAgreeOn)
         {"a line missed between the first two", {Line(0, 0), Line(2, 2), Line(3, 3), Line(4, 4)}, kStepPx, kPeriodUs},
         {"two lines missed, then one step", {Line(0, 0), Line(3, 3), Line(4, 4)}, kStepPx, kPeriodUs},
         {"a misread top line", {Misread(Line(0, 0), 40'000), Line(1, 1), Line(2, 2), Line(3, 3)}, kStepPx, kPeriodUs},
+        {"a line read unsurely between two sure ones", {Line(0, 0), Unsure(Misread(Line(1, 1), 7'000)), Line(3, 3)},
+         kStepPx, kPeriodUs},
+        {"lines read unsurely: the drop alone", {Unsure(Line(0, 0)), Line(1, 1), Unsure(Line(2, 2))}, kStepPx, 0},
         {"a tear showing one reading twice", {Line(0, 0), Line(1, 1), Line(2, 2), Line(3, 2)}, kStepPx, kPeriodUs},
         {"the counter wrapping round", {Line(0, 0, kMaxMicros - 20'000), Line(1, 1, kMaxMicros - 20'000),
                                         Line(2, 2, kMaxMicros - 20'000)}, kStepPx, kPeriodUs},
