@@ -509,17 +509,20 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
 // One line step of a window, in digit heights: the shortest between its
 // lines where it shows two (a line missed between them makes a double
 // step), else the clock fonts' usual step.
-float StepDigitHeights(const std::vector<FoundLine>& stack)
+float StepDigitHeights(const WindowStep& step, const FoundLine& bottom)
 {
-    const WindowStep step = StepOf(stack);
-    return step.px > 0 ? step.px / stack.back().height : kLineStepDigitHeights;
+    return step.px > 0 ? step.px / bottom.height : kLineStepDigitHeights;
 }
 
-// Where the digits of the line one step below a stack's lowest would stand
-// in the picture: top left, top right, bottom right, bottom left.
-std::array<cv::Point2f, 4> QuadBelow(const std::vector<FoundLine>& stack, float stepDigitHeights)
+float StepDigitHeights(const std::vector<FoundLine>& stack)
 {
-    const FoundLine& bottom = stack.back();
+    return StepDigitHeights(StepOf(stack), stack.back());
+}
+
+// Where the digits of the line one step below `bottom` would stand in the
+// picture: top left, top right, bottom right, bottom left.
+std::array<cv::Point2f, 4> QuadBelow(const FoundLine& bottom, float stepDigitHeights)
+{
     const float downPx = stepDigitHeights * kDigitHeightPx;
     const auto below = [&](float x, float y) { return StripToImage(bottom.stripToImage, {x, y + downPx}); };
     const float top = kStripMarginPx, base = kStripMarginPx + kDigitHeightPx;
@@ -561,7 +564,7 @@ bool LineStepBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
     // Small or blurred digits run together, thin strokes break apart: where
     // shapes stand full height inside the band (not a line of a window
     // below, cut by it), the clock's layout tells a line.
-    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(stack, stepDigitHeights)));
+    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(bottom, stepDigitHeights)));
 }
 
 // Multi-line mode draws the newest line at the bottom: a line missed below
@@ -590,18 +593,16 @@ bool LineNear(const std::vector<FoundLine>& lines, cv::Point2f centre, float dig
     });
 }
 
-// The line one step below a stack's lowest, read where the step puts it;
-// kept when it has the clock's layout and was drawn after the lowest line,
-// one step after it where the stack shows its step.
-std::optional<FoundLine> ReadStepBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
+// The line one window step below `bottom`, read where the step puts it;
+// kept when it has the clock's layout and was drawn after `bottom`, one
+// step after it where the window shows its period.
+std::optional<FoundLine> ReadStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, const WindowStep& step,
                                        const PictureFace& face)
 {
-    const FoundLine& bottom = stack.back();
-    const TextLine line = StraightenLine(inkScore, QuadBelow(stack, StepDigitHeights(stack)));
+    const TextLine line = StraightenLine(inkScore, QuadBelow(bottom, StepDigitHeights(step, bottom)));
     if (!HasClockLayout(line)) return std::nullopt;
     FoundLine read = ReadLine(line);
     ReadAgainInFace(read, face);
-    const WindowStep step = StepOf(stack);
     const bool next = step.us > 0 ? StepsOnOnce(step, bottom, read)
                                   : DrawnAfter(read.reading, bottom.reading) &&
                                         MicrosAhead(read.reading, bottom.reading) <= kMaxHeldStepUs;
@@ -612,9 +613,9 @@ std::optional<FoundLine> ReadStepBelow(const cv::Mat& inkScore, const std::vecto
 std::optional<FoundLine> ReadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
                                        const std::vector<FoundLine>& found, const PictureFace& face)
 {
-    const std::array<cv::Point2f, 4> quad = QuadBelow(stack, StepDigitHeights(stack));
+    const std::array<cv::Point2f, 4> quad = QuadBelow(stack.back(), StepDigitHeights(stack));
     if (LineNear(found, 0.25f * (quad[0] + quad[1] + quad[2] + quad[3]), stack.back().height)) return std::nullopt;
-    return ReadStepBelow(inkScore, stack, face);
+    return ReadStepBelow(inkScore, stack.back(), StepOf(stack), face);
 }
 
 // A newest line one step below the window's other lines that reads no step
@@ -628,7 +629,7 @@ void ReadNewestAgainInStep(const cv::Mat& inkScore, std::vector<FoundLine>& stac
     const FoundLine& newest = stack.back();
     const float steps = (newest.centre.y - older.back().centre.y) / step.px;
     if (step.us == 0 || std::abs(steps - 1) > kStepPxSlack || StepsOnOnce(step, older.back(), newest)) return;
-    if (const std::optional<FoundLine> again = ReadStepBelow(inkScore, older, face)) stack.back() = *again;
+    if (const std::optional<FoundLine> again = ReadStepBelow(inkScore, older.back(), step, face)) stack.back() = *again;
 }
 
 // Reads the lines with the clock's layout among `found` that are not
