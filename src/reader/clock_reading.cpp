@@ -89,10 +89,12 @@ struct FoundLine : WindowLine {
 };
 
 // One clock window as the picture shows it: its lines from top to bottom,
-// `apart` where two of them cannot both be in one frame.
+// `apart` where two of them cannot both be in one frame, and whether a line
+// stands unread where its step puts the line below its lowest.
 struct ClockWindow {
     std::vector<FoundLine> lines;
     bool apart = false;
+    bool lineUnreadBelow = false;
 };
 
 float Percentile(const cv::Mat& values, double fraction)
@@ -730,7 +732,9 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& wi
     for (ClockWindow& window : windows) {
         std::vector<FoundLine>& stack = window.lines;
         ReadNewestAgainInStep(inkScore, stack, face);
-        while (stack.size() < std::size_t{kMultiLineCount} && UnreadLineBelow(inkScore, stack)) {
+        for (;;) {
+            window.lineUnreadBelow = UnreadLineBelow(inkScore, stack);
+            if (!window.lineUnreadBelow || stack.size() >= std::size_t{kMultiLineCount}) break;
             const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, found, face);
             if (!below) break;
             stack.push_back(*below);
@@ -758,7 +762,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const std::ve
     std::vector<ClockReading> clocks;
     for (const ClockWindow& window : windows) {
         clocks.push_back(MakeClock(window.lines, window.apart));
-        clocks.back().doubtful = clocks.back().doubtful || UnreadLineBelow(inkScore, window.lines) ||
+        clocks.back().doubtful = clocks.back().doubtful || window.lineUnreadBelow ||
                                  (!alsoCheckedScore.empty() && UnreadLineBelow(alsoCheckedScore, window.lines));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
