@@ -97,12 +97,22 @@ struct ClockWindow {
     bool lineUnreadBelow = false;
 };
 
+// The byte value `fraction` of the way up `values` in order, counted by
+// level: strips and cells are windows into larger images, walked row by row.
 float Percentile(const cv::Mat& values, double fraction)
 {
-    std::vector<std::uint8_t> sorted(values.begin<std::uint8_t>(), values.end<std::uint8_t>());
-    const auto at = sorted.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(sorted.size() - 1));
-    std::nth_element(sorted.begin(), at, sorted.end());
-    return *at;
+    std::array<std::size_t, 256> counts{};
+    for (int row = 0; row < values.rows; ++row) {
+        const std::uint8_t* value = values.ptr<std::uint8_t>(row);
+        for (int column = 0; column < values.cols; ++column) ++counts[value[column]];
+    }
+    const auto rank = static_cast<std::size_t>(fraction * static_cast<double>(values.total() - 1));
+    std::size_t below = 0;
+    for (std::size_t level = 0; level < counts.size(); ++level) {
+        below += counts[level];
+        if (below > rank) return static_cast<float>(level);
+    }
+    return 255.0f;
 }
 
 // Ink of a cell's digit band above what lies behind the text (a cyan-ish
@@ -140,11 +150,14 @@ bool HasClockLayout(const TextLine& line)
 float HalfInkShare(const cv::Mat& cellInk, float fullInk)
 {
     int inked = 0, half = 0;
-    for (auto value = cellInk.begin<std::uint8_t>(); value != cellInk.end<std::uint8_t>(); ++value) {
-        const float level = static_cast<float>(*value) / fullInk;
-        if (level < 0.25f) continue;
-        ++inked;
-        if (level < 0.7f) ++half;
+    for (int row = 0; row < cellInk.rows; ++row) {
+        const std::uint8_t* value = cellInk.ptr<std::uint8_t>(row);
+        for (int column = 0; column < cellInk.cols; ++column) {
+            const float level = static_cast<float>(value[column]) / fullInk;
+            if (level < 0.25f) continue;
+            ++inked;
+            if (level < 0.7f) ++half;
+        }
     }
     return inked == 0 ? 0.0f : static_cast<float>(half) / static_cast<float>(inked);
 }
