@@ -453,7 +453,8 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
 // shorter in the em or with digits measured short on a background that
 // dims their edges; stacked windows may stand as close, so a line that far
 // below joins a stack only where it rolls on from it in both faces: one
-// period later where the stack shows its roll, else drawn after it.
+// step on in pixels and microseconds where the stack shows its step, else
+// drawn after it within the longest period a window's steps hold.
 constexpr float kCloseStepDigitHeights = 2.2f;
 constexpr float kMaxStepDigitHeights = 1.5f * kLineStepDigitHeights;
 bool JoinsStack(const std::vector<FoundLine>& stack, const FoundLine& line)
