@@ -546,10 +546,9 @@ std::array<cv::Point2f, 4> QuadBelow(const FoundLine& bottom, float stepDigitHei
             below(bottom.stripLeft, base)};
 }
 
-// Whether a line stands `stepDigitHeights` below a stack's lowest line.
-bool LineStepBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack, float stepDigitHeights)
+// Whether a line stands `stepDigitHeights` below `bottom`.
+bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepDigitHeights)
 {
-    const FoundLine& bottom = stack.back();
     const float width = bottom.stripRight - bottom.stripLeft;
     // The band where the next line's digits would stand, with room for a
     // step a little off the estimate.
@@ -596,7 +595,7 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
     const float measuredDigitHeights = StepDigitHeights(stack);
     for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
-        if (LineStepBelow(inkScore, stack, measuredDigitHeights / static_cast<float>(steps))) return true;
+        if (LineStepBelow(inkScore, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
     }
     return false;
 }
@@ -642,9 +641,10 @@ void ReadNewestAgainInStep(const cv::Mat& inkScore, std::vector<FoundLine>& stac
     if (stack.size() < 3) return;
     const std::vector<FoundLine> older(stack.begin(), stack.end() - 1);
     const WindowStep step = StepOf(older);
+    if (step.us == 0) return;
     const FoundLine& newest = stack.back();
     const float steps = (newest.centre.y - older.back().centre.y) / step.px;
-    if (step.us == 0 || std::abs(steps - 1) > kStepPxSlack || StepsOnOnce(step, older.back(), newest)) return;
+    if (std::abs(steps - 1) > kStepPxSlack || StepsOnOnce(step, older.back(), newest)) return;
     if (const std::optional<FoundLine> again = ReadStepBelow(inkScore, older.back(), step, face)) stack.back() = *again;
 }
 
@@ -657,6 +657,12 @@ void AddLines(const std::vector<TextLine>& found, std::vector<FoundLine>& lines)
         FoundLine read = ReadLine(line);
         if (!LineNear(lines, read.centre, read.height)) lines.push_back(std::move(read));
     }
+}
+
+// Windows whose lines all went to other windows.
+void DropEmptyWindows(std::vector<ClockWindow>& windows)
+{
+    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
 }
 
 // Lines come top to bottom: each joins the window whose lowest line sits
@@ -688,7 +694,7 @@ void JoinSplitWindows(std::vector<ClockWindow>& windows)
             lower.lines.clear();
         }
     }
-    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
+    DropEmptyWindows(windows);
 }
 
 // A misread top line (unsure, or its faces parting ways from the next
@@ -719,7 +725,7 @@ void DropOlderLinesOfOthers(std::vector<ClockWindow>& windows)
             }
         }
     }
-    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
+    DropEmptyWindows(windows);
 }
 
 // Single lines of one window far apart are one blended clock.
@@ -735,7 +741,7 @@ void JoinLinesApart(const cv::Mat& inkScore, std::vector<ClockWindow>& windows)
             upper.apart = true;
         }
     }
-    std::erase_if(windows, [](const ClockWindow& window) { return window.lines.empty(); });
+    DropEmptyWindows(windows);
 }
 
 // A newest line missed by the search, or read off its cells, is read where
