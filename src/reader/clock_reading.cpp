@@ -62,6 +62,8 @@ constexpr int kUnreadLineDigits = 10;
 // A font whose digits stand taller in its em steps its lines less: a
 // quarter less than the clock's fonts at the least.
 constexpr float kShortestStepDigitHeights = 0.75f * kLineStepDigitHeights;
+// The band searched for a line below reaches this far past the step each way.
+constexpr float kBandSlackDigitHeights = 0.25f;
 // Two lines of one window are at most single-line mode's jump apart, in
 // digit heights of the clock's fonts (their digits stand about 0.64 em).
 constexpr float kDigitHeightEms = 0.64f;
@@ -84,6 +86,7 @@ struct FoundLine : WindowLine {
     // Each digit read with a learnt shape and a clear lead over the others.
     std::array<bool, kDigitCells.size()> sureDigits{};
     std::vector<DigitGuess> learntGuesses;  // against the learnt shapes alone
+    std::vector<DigitGuess> guesses;  // as the line is read
     cv::Mat cellFeatures;  // one row per digit cell, to read again in the picture's face
     bool plausible = false;  // every digit a learnt shape, every field in range
 };
@@ -199,6 +202,7 @@ int DigitsValue(const std::vector<DigitGuess>& guesses, std::size_t first, std::
 // The line's fields and how sure each digit is, from its cells' guesses.
 void TakeGuesses(FoundLine& found, const std::vector<DigitGuess>& guesses)
 {
+    found.guesses = guesses;
     LineReading& reading = found.reading;
     reading.micros = static_cast<std::uint32_t>(DigitsValue(guesses, 0, kCounterDigitCount));
     const int minute = DigitsValue(guesses, kMinuteAt, kMinuteDigits);
@@ -219,6 +223,56 @@ void TakeGuesses(FoundLine& found, const std::vector<DigitGuess>& guesses)
         reading.confidence = 0.0f;
         found.plausible = false;
     }
+}
+
+// An unsure line's digits may be any this many: beyond it the readings
+// they allow are too many to tell apart by the other clocks.
+constexpr std::size_t kMaxRivalReadings = 4096;
+
+// The digits a cell may show: the one read and each falling less than a
+// sure digit's margin behind it, among those the clock draws there.
+std::vector<int> DigitChoices(const DigitGuess& guess, int highestDigit)
+{
+    std::vector<int> choices{guess.digit};
+    for (int digit = 0; digit <= highestDigit; ++digit) {
+        if (digit != guess.digit && guess.behindBest[static_cast<std::size_t>(digit)] < kMinConfidence * kSureMargin) {
+            choices.push_back(digit);
+        }
+    }
+    return choices;
+}
+
+// Every other reading an unsure line's digits allow, each field in range;
+// none when the line may be no reading at all (a digit unlike every learnt
+// shape, so that no likelihood ranks its choices, or a field out of range)
+// or the readings are too many.
+std::optional<std::vector<RivalReading>> RivalReadings(const FoundLine& line)
+{
+    if (!line.plausible) return std::nullopt;
+    std::vector<std::vector<int>> choices;
+    std::size_t combinations = 1;
+    for (std::size_t position = 0; position < line.guesses.size(); ++position) {
+        if (line.guesses[position].score < kMinDigitScore) return std::nullopt;
+        choices.push_back(DigitChoices(line.guesses[position], kHighestDigits[position]));
+        combinations *= choices.back().size();
+        if (combinations > kMaxRivalReadings) return std::nullopt;
+    }
+    std::vector<RivalReading> rivals;
+    for (std::size_t combination = 1; combination < combinations; ++combination) {
+        std::vector<DigitGuess> guesses = line.guesses;
+        float behind = 0.0f;
+        std::size_t rest = combination;
+        for (std::size_t position = 0; position < guesses.size(); ++position) {
+            const int digit = choices[position][rest % choices[position].size()];
+            rest /= choices[position].size();
+            behind += guesses[position].behindBest[static_cast<std::size_t>(digit)];
+            guesses[position].digit = digit;
+        }
+        FoundLine rival;
+        TakeGuesses(rival, guesses);
+        if (rival.plausible) rivals.push_back({rival.reading.micros, rival.reading.wallMs, behind});
+    }
+    return rivals;
 }
 
 // Reads a line's digits against the learnt shapes.
@@ -435,11 +489,19 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     }
     const std::size_t newest = climbing ? 0 : stack.size() - 1;
     clock.position = stack[newest].centre;
-    clock.doubtful = stack[newest].reading.confidence < kMinConfidence && (climbing || !HeldByOlderLines(stack));
+    if (stack[newest].reading.confidence < kMinConfidence && (climbing || !HeldByOlderLines(stack))) {
+        const std::optional<std::vector<RivalReading>> rivals = RivalReadings(stack[newest]);
+        clock.doubtful = !rivals;
+        if (rivals) clock.newestRivals = *rivals;
+    }
     // A line read surely may still be the mix of two frames.
     if (!climbing && !clock.blended) {
         const Tear tear = ReadTear(stack, clock.lines.back());
-        clock.doubtful = (clock.doubtful && tear != Tear::Certain) || tear == Tear::Uncertain;
+        if (tear == Tear::Certain) {
+            clock.doubtful = false;
+            clock.newestRivals.clear();
+        }
+        clock.doubtful = clock.doubtful || tear == Tear::Uncertain;
         clock.torn = tear == Tear::Uncertain;
     }
     if (climbing) std::rotate(clock.lines.begin(), clock.lines.begin() + 1, clock.lines.end());
@@ -470,18 +532,26 @@ bool JoinsStack(const std::vector<FoundLine>& stack, const FoundLine& line)
            MicrosAhead(line.reading, upper.reading) <= kMaxHeldStepUs;
 }
 
+// The step of the picture's clocks, as the window showing most lines whose
+// step is known shows it, and how tall its lines are.
+struct PictureStep {
+    WindowStep step;
+    float height = 0;
+};
+
 // Whether `lower` continues the roll of lines of `upper` in one window, next
 // to it but measured a little off (a top line run into the title bar) or
 // with a line or two missed between them: level, of about one size, and a
 // whole number of line steps further down and periods later than one of
-// its lines (the lowest may be misread), by the step of either, to within
-// the ticks' jitter. Two windows one above the other match both only by
-// chance.
-bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower)
+// its lines (the lowest may be misread), by the step of either, or where
+// neither shows one, the picture's. Two windows one above the other match
+// only by chance.
+bool RollsOn(const std::vector<FoundLine>& upper, const std::vector<FoundLine>& lower, const PictureStep& picture)
 {
     if (!LevelAndAlike(upper.back(), lower.front(), 0.7f)) return false;
     WindowStep step = StepOf(upper);
     if (step.us == 0) step = StepOf(lower);
+    if (step.us == 0) step = ScaledStep(picture.step, picture.height, upper.back().height);
     return std::any_of(upper.begin(), upper.end(),
                        [&](const FoundLine& line) { return WholeStepsApart(step, line, lower.front()) > 0; });
 }
@@ -552,7 +622,7 @@ bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepD
     const float width = bottom.stripRight - bottom.stripLeft;
     // The band where the next line's digits would stand, with room for a
     // step a little off the estimate.
-    const float slack = kDigitHeightPx / 4.0f;
+    const float slack = kBandSlackDigitHeights * kDigitHeightPx;
     const cv::Matx33d shift(1, 0, bottom.stripLeft, 0, 1, kStripMarginPx + stepDigitHeights * kDigitHeightPx - slack,
                             0, 0, 1);
     cv::Mat band;
@@ -593,6 +663,11 @@ bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepD
 bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
 {
     if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
+    // One line shows no step of its own: the clock's fonts' or, in a font
+    // whose digits stand taller in its em, down to the shortest.
+    if (stack.size() == 1 && LineStepBelow(inkScore, stack.back(), kShortestStepDigitHeights + kBandSlackDigitHeights)) {
+        return true;
+    }
     const float measuredDigitHeights = StepDigitHeights(stack);
     for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
         if (LineStepBelow(inkScore, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
@@ -683,13 +758,27 @@ std::vector<ClockWindow> StackLines(std::vector<FoundLine> lines)
     return windows;
 }
 
+PictureStep StepOfPicture(const std::vector<ClockWindow>& windows)
+{
+    PictureStep picture;
+    std::size_t mostLines = 0;
+    for (const ClockWindow& window : windows) {
+        const WindowStep step = StepOf(window.lines);
+        if (step.us == 0 || window.lines.size() <= mostLines) continue;
+        mostLines = window.lines.size();
+        picture = {step, window.lines.front().height};
+    }
+    return picture;
+}
+
 // A line missed in the middle of a multi-line window splits it in two.
 void JoinSplitWindows(std::vector<ClockWindow>& windows)
 {
+    const PictureStep picture = StepOfPicture(windows);
     for (ClockWindow& upper : windows) {
         for (ClockWindow& lower : windows) {
             if (&upper == &lower || upper.lines.empty() || lower.lines.empty()) continue;
-            if (!RollsOn(upper.lines, lower.lines)) continue;
+            if (!RollsOn(upper.lines, lower.lines, picture)) continue;
             upper.lines.insert(upper.lines.end(), lower.lines.begin(), lower.lines.end());
             lower.lines.clear();
         }
@@ -796,7 +885,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const std::ve
 bool Settled(const std::vector<ClockReading>& clocks)
 {
     return clocks.size() >= 2 &&
-           std::none_of(clocks.begin(), clocks.end(), [](const ClockReading& clock) { return clock.doubtful; });
+           std::none_of(clocks.begin(), clocks.end(), [](const ClockReading& clock) { return clock.InDoubt(); });
 }
 
 // Some clock shows frames on top of each other.

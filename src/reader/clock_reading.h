@@ -24,13 +24,28 @@ struct LineReading {
 // A line read at least this surely (and a digit) is taken as read.
 constexpr float kMinConfidence = 0.5f;
 
+// A reading the newest line may be instead of the one read, where some of
+// its digits are unsure: each such digit may be any that falls less than a
+// sure digit's margin behind the one read. `behind` is how much less likely
+// it is (the log-likelihoods its digits fall behind).
+struct RivalReading {
+    std::uint32_t micros = 0;
+    std::uint32_t wallMs = 0;
+    float behind = 0.0f;
+};
+
 // One clock window found in a picture: its lines from top to bottom; the
 // newest reading is the bottom line in multi-line mode and the only one in
 // single-line mode.
 struct ClockReading {
     std::vector<LineReading> lines;
     cv::Point2f position;  // centre of the newest line, image pixels
-    bool doubtful = false;  // some digit of the newest line is not sure
+    // The newest line may not be the reading it seems: a digit unlike every
+    // learnt shape, a line unread below it, a tear.
+    bool doubtful = false;
+    // What the newest line may read instead, where digits of it are unsure;
+    // none when every digit is sure (or held by the window's older lines).
+    std::vector<RivalReading> newestRivals;
     // The newest line shows the top of one reading over the bottom of the
     // one before (a screen caught mid-refresh), and neither is certain.
     bool torn = false;
@@ -41,6 +56,7 @@ struct ClockReading {
     LineReading blendOldest, blendNewest;
 
     const LineReading& Newest() const { return lines.back(); }
+    bool InDoubt() const { return doubtful || !newestRivals.empty(); }
 };
 
 // Every clock in a BGR picture, ordered left to right (then top to bottom).

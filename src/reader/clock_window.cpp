@@ -52,6 +52,12 @@ bool LevelAndAlike(const WindowLine& above, const WindowLine& below, float heigh
     return overlap >= 0.6f * std::min(above.right - above.left, below.right - below.left);
 }
 
+WindowStep ScaledStep(const WindowStep& step, float fromHeight, float toHeight)
+{
+    if (fromHeight <= 0) return {};
+    return {step.px * toHeight / fromHeight, step.us};
+}
+
 int WholeStepsApart(const WindowStep& step, const WindowLine& upper, const WindowLine& lower)
 {
     return WholeSteps(DropPx(upper, lower), MicrosAhead(lower.reading, upper.reading), step.px, step.us);

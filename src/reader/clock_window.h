@@ -55,6 +55,12 @@ bool LevelAndAlike(const WindowLine& above, const WindowLine& below, float heigh
 // such pair is read, only the drop is known.
 WindowStep FitStep(const std::vector<WindowLine>& lines);
 
+// A window's step at the scale of lines `toHeight` tall, from its lines
+// `fromHeight` tall: every clock in a picture is one program drawing, so
+// they tick with one period and their lines step by one share of their
+// digits' height.
+WindowStep ScaledStep(const WindowStep& step, float fromHeight, float toHeight);
+
 // How many of the window's steps `lower` stands below `upper`, in pixels
 // and in microseconds alike (within the ticks' jitter a step); 0 where it
 // stands no whole number of steps from it, up to kMaxStepsDown.

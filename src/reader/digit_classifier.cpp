@@ -312,6 +312,9 @@ std::vector<DigitGuess> GuessesFrom(const cv::Mat& discriminants,
         DigitGuess guess;
         guess.digit = static_cast<int>(std::max_element(scores, scores + 10) - scores);
         guess.margin = MarginOf(scores, guess.digit, highestDigits[static_cast<std::size_t>(row)]);
+        for (int digit = 0; digit < 10; ++digit) {
+            guess.behindBest[static_cast<std::size_t>(digit)] = scores[guess.digit] - scores[digit];
+        }
         guesses.push_back(guess);
     }
     return guesses;

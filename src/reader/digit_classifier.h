@@ -22,6 +22,8 @@ struct DigitGuess {
     float score = 0.0f;
     float margin = 0.0f;
     float pooledMargin = 0.0f;
+    // How far each digit's log-likelihood falls below the best one's.
+    std::array<float, 10> behindBest{};
 };
 
 // The shapes of one picture's own font: every digit of a clock is drawn in

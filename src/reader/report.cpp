@@ -51,7 +51,8 @@ nlohmann::ordered_json ClockJson(const JudgedClock& clock)
     json["confidence"] = Rounded(reading.Newest().confidence, 3);
     json["reference"] = clock.reference;
     json["latency_us"] = OptionalJson(clock.latencyUs);
-    json["doubtful"] = reading.doubtful;
+    json["latency_within_us"] = clock.latencyWithinUs;
+    json["doubtful"] = reading.InDoubt();
     json["blended"] = reading.blended;
     json["torn"] = reading.torn;
     if (reading.blendRangeKnown) {
@@ -65,7 +66,7 @@ nlohmann::ordered_json ClockJson(const JudgedClock& clock)
 std::string ClockText(const JudgedClock& clock)
 {
     const ClockReading& reading = clock.reading;
-    std::string text = (clock.reference ? "*" : "") + LineText(reading.Newest()) + (reading.doubtful ? "?" : "");
+    std::string text = (clock.reference ? "*" : "") + LineText(reading.Newest()) + (reading.InDoubt() ? "?" : "");
     if (reading.blendRangeKnown) {
         text += " (blended " + LineText(reading.blendOldest) + " .. " + LineText(reading.blendNewest) + ")";
     } else if (reading.blended) {

@@ -70,6 +70,13 @@ std::optional<std::size_t> ReferenceIndex(const std::vector<JudgedClock>& clocks
     return std::nullopt;
 }
 
+std::optional<std::size_t> MarkReference(std::vector<JudgedClock>& clocks, const ReferenceChoice& choice)
+{
+    const std::optional<std::size_t> reference = ReferenceIndex(clocks, choice);
+    for (std::size_t index = 0; index < clocks.size(); ++index) clocks[index].reference = reference == index;
+    return reference;
+}
+
 bool FacesAgree(const LineReading& reference, const LineReading& other, std::int64_t toleranceMs)
 {
     const std::int64_t microsUs = MicrosDifferenceUs(reference.micros, other.micros);
@@ -80,6 +87,86 @@ bool FacesAgree(const LineReading& reference, const LineReading& other, std::int
 bool AnyClock(const std::vector<JudgedClock>& clocks, bool ClockReading::*flag)
 {
     return std::any_of(clocks.begin(), clocks.end(), [&](const JudgedClock& clock) { return clock.reading.*flag; });
+}
+
+// Sets each clock's newest line to what the combination `combination` of
+// their readings picks (as read, or one of its rivals, counted in mixed
+// radix over the clocks); returns how much less likely it is than as read.
+float TakeCombination(std::vector<JudgedClock>& clocks, const std::vector<LineReading>& asRead, std::size_t combination)
+{
+    float behind = 0.0f;
+    for (std::size_t index = 0; index < clocks.size(); ++index) {
+        ClockReading& clock = clocks[index].reading;
+        const std::size_t choices = 1 + clock.newestRivals.size();
+        const std::size_t choice = combination % choices;
+        combination /= choices;
+        LineReading& newest = clock.lines.back();
+        newest = asRead[index];
+        if (choice == 0) continue;
+        const RivalReading& rival = clock.newestRivals[choice - 1];
+        newest.micros = rival.micros;
+        newest.wallMs = rival.wallMs;
+        behind += rival.behind;
+    }
+    return behind;
+}
+
+// Unsure digits settled by the other clocks: every combination of what the
+// clocks' newest lines may read is tried, and one stands when its faces
+// agree. The likeliest standing one is taken when every other puts each
+// clock within a millisecond of it, measured from the same reference:
+// whichever the digits are, the latency is then right to the millisecond.
+// False (the lines left as read) when none stands, or they part.
+constexpr std::size_t kMaxCombinations = std::size_t{1} << 16;
+constexpr std::int64_t kSettledWithinUs = 1000;
+
+bool SettleRivalReadings(std::vector<JudgedClock>& clocks, const VerdictOptions& options)
+{
+    std::size_t combinations = 1;
+    std::vector<LineReading> asRead;
+    for (const JudgedClock& clock : clocks) {
+        combinations *= 1 + clock.reading.newestRivals.size();
+        if (combinations > kMaxCombinations) return false;
+        asRead.push_back(clock.reading.Newest());
+    }
+    struct Standing {
+        std::size_t combination = 0;
+        std::size_t reference = 0;
+        std::vector<std::int64_t> latenciesUs;
+        float behind = 0.0f;
+    };
+    std::vector<Standing> standing;
+    for (std::size_t combination = 0; combination < combinations; ++combination) {
+        const float behind = TakeCombination(clocks, asRead, combination);
+        const std::optional<std::size_t> reference = ReferenceIndex(clocks, options.reference);
+        if (!reference) continue;
+        const LineReading& referenceLine = clocks[*reference].reading.Newest();
+        Standing stands{combination, *reference, {}, behind};
+        for (const JudgedClock& clock : clocks) {
+            if (!FacesAgree(referenceLine, clock.reading.Newest(), options.toleranceMs)) break;
+            stands.latenciesUs.push_back(MicrosDifferenceUs(referenceLine.micros, clock.reading.Newest().micros));
+        }
+        if (stands.latenciesUs.size() == clocks.size()) standing.push_back(std::move(stands));
+    }
+    TakeCombination(clocks, asRead, 0);
+    if (standing.empty()) return false;
+    const Standing& likeliest = *std::min_element(standing.begin(), standing.end(), [](const Standing& a, const Standing& b) {
+        return a.behind < b.behind;
+    });
+    std::vector<std::int64_t> withinUs(clocks.size(), 0);
+    for (const Standing& other : standing) {
+        if (other.reference != likeliest.reference) return false;
+        for (std::size_t index = 0; index < clocks.size(); ++index) {
+            withinUs[index] = std::max<std::int64_t>(withinUs[index], std::llabs(other.latenciesUs[index] - likeliest.latenciesUs[index]));
+            if (withinUs[index] >= kSettledWithinUs) return false;
+        }
+    }
+    TakeCombination(clocks, asRead, likeliest.combination);
+    for (std::size_t index = 0; index < clocks.size(); ++index) {
+        clocks[index].reading.newestRivals.clear();
+        clocks[index].latencyWithinUs = withinUs[index];
+    }
+    return true;
 }
 
 FrameVerdict Rejected(FrameVerdict verdict, Rejection rejection)
@@ -126,14 +213,17 @@ FrameVerdict JudgeFrame(std::vector<ClockReading> clocks, const VerdictOptions& 
     if (verdict.clocks.empty()) return Rejected(std::move(verdict), Rejection::NoClock);
     if (verdict.clocks.size() == 1) return Rejected(std::move(verdict), Rejection::OneClock);
 
-    const std::optional<std::size_t> referenceIndex = ReferenceIndex(verdict.clocks, options.reference);
-    if (referenceIndex) {
-        verdict.clocks[*referenceIndex].reference = true;
-    }
+    std::optional<std::size_t> referenceIndex = MarkReference(verdict.clocks, options.reference);
     if (AnyClock(verdict.clocks, &ClockReading::blended)) return Rejected(std::move(verdict), Rejection::Blended);
     if (AnyClock(verdict.clocks, &ClockReading::torn)) return Rejected(std::move(verdict), Rejection::Torn);
     if (AnyClock(verdict.clocks, &ClockReading::doubtful)) {
         return Rejected(std::move(verdict), Rejection::DoubtfulDigit);
+    }
+    const bool unsure = std::any_of(verdict.clocks.begin(), verdict.clocks.end(),
+                                    [](const JudgedClock& clock) { return !clock.reading.newestRivals.empty(); });
+    if (unsure) {
+        if (!SettleRivalReadings(verdict.clocks, options)) return Rejected(std::move(verdict), Rejection::DoubtfulDigit);
+        referenceIndex = MarkReference(verdict.clocks, options.reference);
     }
     if (!referenceIndex) return Rejected(std::move(verdict), Rejection::NoReferenceClock);
 

@@ -38,6 +38,10 @@ struct JudgedClock {
     // How far this clock is behind the reference; only in accepted frames,
     // never for the reference itself.
     std::optional<std::int64_t> latencyUs;
+    // How far from latencyUs the readings its unsure digits allow, settled
+    // by the other clocks, may put it: under a millisecond; 0 when every
+    // digit was sure.
+    std::int64_t latencyWithinUs = 0;
 };
 
 struct FrameVerdict {

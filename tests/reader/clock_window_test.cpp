@@ -108,6 +108,21 @@ TEST(ClockWindow, ALineFitsTheStepByWholeStepsInPixelsAndMicroseconds)
     EXPECT_EQ(WholeStepsApart(WindowStep{}, upper, Line(1, 1)), 0) << "a window that shows no step fits nothing";
 }
 
+// Another window of the picture, drawn at 0.6 times the size, steps by 0.6
+// times the pixels in the same period.
+TEST(ClockWindow, AStepScalesWithItsLinesHeight)
+{
+    const WindowStep smaller = ScaledStep({kStepPx, kPeriodUs}, 40, 24);
+    EXPECT_NEAR(smaller.px, 0.6f * kStepPx, 0.01f);
+    EXPECT_EQ(smaller.us, kPeriodUs);
+    const WindowLine upper = Line(0, 0, 5'000'000, 24);
+    WindowLine lower = Line(0, 3, 5'000'000, 24);
+    lower.centre.y += 3 * smaller.px;
+    EXPECT_EQ(WholeStepsApart(smaller, upper, lower), 3);
+    EXPECT_EQ(WholeStepsApart({kStepPx, kPeriodUs}, upper, lower), 0) << "at the larger window's scale it is 1.8 steps";
+    EXPECT_EQ(ScaledStep({kStepPx, kPeriodUs}, 0, 24).px, 0) << "no lines, no step";
+}
+
 TEST(ClockWindow, StepsEvenlyOnlyWhereEveryNeighbourIsOneStepOn)
 {
     const std::vector<WindowLine> even = {Line(0, 0), Line(1, 1), Line(2, 2), Line(3, 3)};

@@ -51,9 +51,9 @@ TEST(JsonLines, AcceptedImageRow)
     EXPECT_EQ(ParsedRow(AcceptedImage()), Json::parse(R"({
         "input": "shot.png", "frame": 0, "latency_us": 44444, "reason": null,
         "clocks": [{"micros": 1000000, "wall": "07:07.206", "position": {"x": 100.0, "y": 40.0}, "confidence": 0.9,
-                    "reference": false, "latency_us": 44444, "doubtful": false, "blended": false, "torn": false},
+                    "reference": false, "latency_us": 44444, "latency_within_us": 0, "doubtful": false, "blended": false, "torn": false},
                    {"micros": 1044444, "wall": "07:07.250", "position": {"x": 800.0, "y": 40.0}, "confidence": 0.9,
-                    "reference": true, "latency_us": null, "doubtful": false, "blended": false, "torn": false}]})"));
+                    "reference": true, "latency_us": null, "latency_within_us": 0, "doubtful": false, "blended": false, "torn": false}]})"));
 }
 
 TEST(JsonLines, RejectedVideoFrameAndTroubleRows)

@@ -35,6 +35,19 @@ ClockReading Copy(std::uint32_t lagUs, float xPx, float yPx = 100)
     return Clock(1'000'000 - lagUs, 600'000 - lagUs / 1000, xPx, yPx);
 }
 
+// A clock whose newest line may also read as `rivals`.
+ClockReading WithRivals(ClockReading clock, std::vector<RivalReading> rivals)
+{
+    clock.newestRivals = std::move(rivals);
+    return clock;
+}
+
+// The copy 5 ms behind the source, its 10 ms digit read one too low.
+ClockReading MisreadCopy(std::vector<RivalReading> rivals)
+{
+    return WithRivals(Clock(985'000, 599'995, 900), std::move(rivals));
+}
+
 struct Case {
     std::string name;
     std::vector<ClockReading> clocks;
@@ -43,6 +56,7 @@ struct Case {
     std::optional<Rejection> rejection;
     std::optional<std::size_t> referenceIndex;
     std::int64_t toleranceMs = 2;
+    std::int64_t latencyWithinUs = 0;
 };
 
 TEST(JudgeFrame, MeasuresAgainstTheReferenceOrSaysWhyNot)
@@ -76,6 +90,21 @@ TEST(JudgeFrame, MeasuresAgainstTheReferenceOrSaysWhyNot)
          Rejection::Blended, 0},
         {"torn outranks doubtful", {Source(100), With(&ClockReading::doubtful, With(&ClockReading::torn, Copy(5'000, 900)))}, newest, {},
          Rejection::Torn, 0},
+        {"an unsure digit the other clock's faces settle", {Source(100), MisreadCopy({{995'000, 599'995, 3}})}, newest,
+         5'000, {}, 0},
+        {"no reading an unsure digit allows agrees", {Source(100), MisreadCopy({{975'000, 599'995, 3}})}, newest, {},
+         Rejection::DoubtfulDigit, 0},
+        {"readings that agree a millisecond apart",
+         {Source(100), WithRivals(Copy(5'000, 900), {{994'000, 599'995, 3}})}, newest, {}, Rejection::DoubtfulDigit, 0},
+        {"readings that agree within a millisecond: as read, within their spread",
+         {Source(100), WithRivals(Copy(5'000, 900), {{995'700, 599'995, 3}, {995'300, 599'995, 1}})}, newest, 5'000,
+         {}, 0, 2, 700},
+        {"unsure digits on both clocks",
+         {WithRivals(Clock(1'010'000, 600'000, 100), {{1'000'000, 600'000, 2}}), MisreadCopy({{995'000, 599'995, 3}})},
+         newest, 5'000, {}, 0},
+        {"a doubtful line outranks unsure digits",
+         {With(&ClockReading::doubtful, Source(100)), MisreadCopy({{995'000, 599'995, 3}})}, newest, {},
+         Rejection::DoubtfulDigit, 0},
         {"one clock", {Source(100)}, newest, {}, Rejection::OneClock, {}},
         {"no clock", {}, newest, {}, Rejection::NoClock, {}},
         {"a clock without lines is no clock", {ClockReading{}, Source(100)}, newest, {}, Rejection::OneClock, {}},
@@ -89,6 +118,9 @@ TEST(JudgeFrame, MeasuresAgainstTheReferenceOrSaysWhyNot)
             if (verdict.clocks[i].reference) referenceIndex = i;
             // Per-clock latencies only in accepted frames, never on the reference.
             EXPECT_EQ(verdict.clocks[i].latencyUs.has_value(), !c.rejection && !verdict.clocks[i].reference) << c.name;
+            if (!verdict.clocks[i].reference) {
+                EXPECT_EQ(verdict.clocks[i].latencyWithinUs, c.latencyWithinUs) << c.name;
+            }
         }
         EXPECT_EQ(referenceIndex, c.referenceIndex) << c.name;
     }
