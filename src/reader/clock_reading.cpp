@@ -894,13 +894,12 @@ bool ShowsBlend(const std::vector<ClockReading>& clocks)
     return std::any_of(clocks.begin(), clocks.end(), [](const ClockReading& clock) { return clock.blended; });
 }
 
-}  // namespace
-
-std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
+// The clocks of a picture searched at `searchReduction`.
+std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
 {
-    const cv::Mat inkScore = InkScore(bgr);
+    const cv::Mat inkScore = InkScore(bgr, searchReduction);
     std::vector<FoundLine> lines;
-    AddLines(FindTextLines(inkScore), lines);
+    AddLines(FindTextLines(inkScore, inkScore, searchReduction), lines);
     const PictureFace face = FaceOf(lines);
     ReadAgainInFace(lines, face);
     std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, lines, face);
@@ -909,7 +908,9 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
         // cyan-ish background, or blurred digits run together may have
         // hidden lines from the first search.
         const std::size_t firstFound = lines.size();
-        for (const cv::Mat& variant : SearchVariants(inkScore)) AddLines(FindTextLines(inkScore, variant), lines);
+        for (const cv::Mat& variant : SearchVariants(inkScore, searchReduction)) {
+            AddLines(FindTextLines(inkScore, variant, searchReduction), lines);
+        }
         for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {
             ReadAgainInFace(*line, face);
         }
@@ -920,12 +921,28 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     // purple, hairlines blurred into red, a colour cast) still moves the
     // picture toward cyan. Counted by its share, the ink of a blurred blend
     // also shows half-bright ghosts the first score may flatten.
-    const cv::Mat shareScore = InkShareScore(bgr);
+    const cv::Mat shareScore = InkShareScore(bgr, searchReduction);
     std::vector<FoundLine> shareLines;
-    AddLines(FindTextLines(shareScore), shareLines);
+    AddLines(FindTextLines(shareScore, shareScore, searchReduction), shareLines);
     const PictureFace shareFace = FaceOf(shareLines);
     ReadAgainInFace(shareLines, shareFace);
     std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, shareLines, shareFace, inkScore);
     const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
     return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
+}
+
+}  // namespace
+
+std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
+{
+    const int searchReduction = SearchReduction(bgr.size());
+    std::vector<ClockReading> clocks = ReadClocksAt(bgr, searchReduction);
+    if (Settled(clocks) || ShowsBlend(clocks) || searchReduction == 1) return clocks;
+    // Digits set close together run into one blob when the search is
+    // reduced far (each pixel held at its block's peak closes the gaps
+    // between them): searched again at half the reduction. A blend seen
+    // stands: a search that misses one frame's line would pass the other's
+    // reading for the newest.
+    std::vector<ClockReading> finer = ReadClocksAt(bgr, searchReduction / 2);
+    return finer.size() > clocks.size() || (Settled(finer) && finer.size() == clocks.size()) ? finer : clocks;
 }

@@ -391,21 +391,11 @@ void FitCells(TextLine& line, float inkLeft, float inkRight)
     }
 }
 
-// Pictures up to this size are searched whole; larger ones at a half or a
-// quarter, where a readable clock's digits are still tall enough.
-constexpr int kFullSearchSidePx = 1400;
-
-int DetectionReduction(cv::Size size)
-{
-    const int longer = std::max(size.width, size.height);
-    if (longer <= kFullSearchSidePx) return 1;
-    return longer <= 2 * kFullSearchSidePx ? 2 : 4;
-}
 
 // The surroundings ink is measured against, in picture pixels (odd).
-int BackgroundBlockPx(cv::Size size)
+int BackgroundBlockPx(int searchReduction)
 {
-    return kBackgroundBlockPx * DetectionReduction(size) | 1;
+    return kBackgroundBlockPx * searchReduction | 1;
 }
 
 // Resamples the picture so quad (the digits' top left, top right, bottom
@@ -564,18 +554,29 @@ namespace {
 // reduction's block around it: the reduced search keeps thin strokes, and
 // hairlines a camera broke apart (cyan on red, moiré) read joined, where
 // digits stand tall enough for it.
-cv::Mat HeldAtBlockPeak(const cv::Mat& score)
+cv::Mat HeldAtBlockPeak(const cv::Mat& score, int searchReduction)
 {
-    const int reduction = DetectionReduction(score.size());
-    if (reduction == 1) return score;
+    if (searchReduction == 1) return score;
     cv::Mat held;  // a buffer of its own: the score may be the caller's
-    cv::dilate(score, held, cv::getStructuringElement(cv::MORPH_RECT, {reduction, reduction}));
+    cv::dilate(score, held, cv::getStructuringElement(cv::MORPH_RECT, {searchReduction, searchReduction}));
     return held;
 }
 
 }  // namespace
 
+int SearchReduction(cv::Size size)
+{
+    const int longer = std::max(size.width, size.height);
+    if (longer <= kFullSearchSidePx) return 1;
+    return longer <= 2 * kFullSearchSidePx ? 2 : 4;
+}
+
 cv::Mat InkScore(const cv::Mat& bgr)
+{
+    return InkScore(bgr, SearchReduction(bgr.size()));
+}
+
+cv::Mat InkScore(const cv::Mat& bgr, int searchReduction)
 {
     CV_Assert(bgr.type() == CV_8UC3);
     cv::Mat score(bgr.size(), CV_8U);
@@ -596,13 +597,13 @@ cv::Mat InkScore(const cv::Mat& bgr)
             out[column] = static_cast<std::uint8_t>(std::max(cyan, 0));
         }
     }
-    return HeldAtBlockPeak(score);
+    return HeldAtBlockPeak(score, searchReduction);
 }
 
-cv::Mat InkShareScore(const cv::Mat& bgr)
+cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction)
 {
     CV_Assert(bgr.type() == CV_8UC3);
-    const int blockPx = BackgroundBlockPx(bgr.size());
+    const int blockPx = BackgroundBlockPx(searchReduction);
     cv::Mat around;
     cv::blur(bgr, around, {blockPx, blockPx});
     cv::Mat score(bgr.size(), CV_8U);
@@ -628,15 +629,15 @@ cv::Mat InkShareScore(const cv::Mat& bgr)
             out[column] = cv::saturate_cast<std::uint8_t>(kFullInkScore * (share - kAsidePenalty * asideShare));
         }
     }
-    return HeldAtBlockPeak(score);
+    return HeldAtBlockPeak(score, searchReduction);
 }
 
-std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore)
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore, int searchReduction)
 {
     // Lines are found in a reduced copy (most of the time goes into labelling
     // its blobs) and straightened from the full picture. Every score holds
     // its blocks' brightest ink, so any sample of it keeps thin strokes.
-    const int reduction = DetectionReduction(searchScore.size());
+    const int reduction = searchReduction;
     cv::Mat reduced;
     if (reduction == 1) {
         reduced = searchScore;
@@ -663,13 +664,13 @@ std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& sear
 
 std::vector<TextLine> FindTextLines(const cv::Mat& inkScore)
 {
-    return FindTextLines(inkScore, inkScore);
+    return FindTextLines(inkScore, inkScore, SearchReduction(inkScore.size()));
 }
 
-std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore)
+std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore, int searchReduction)
 {
     // Wider than a readable digit's strokes at the picture's search scale.
-    const int blockPx = BackgroundBlockPx(inkScore.size());
+    const int blockPx = BackgroundBlockPx(searchReduction);
     cv::Mat background, aboveBackground;
     cv::blur(inkScore, background, {blockPx, blockPx});
     cv::subtract(inkScore, background, aboveBackground);
@@ -685,7 +686,7 @@ std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore)
     inkScore.copyTo(nearPeak, inkScore > localPeak * kNearPeakShare);
     // Faint ink is thinner still: each variant holds its blocks' peaks again.
     std::vector<cv::Mat> variants{aboveBackground, brightened, inkScore * 2, nearPeak};
-    for (cv::Mat& variant : variants) variant = HeldAtBlockPeak(variant);
+    for (cv::Mat& variant : variants) variant = HeldAtBlockPeak(variant, searchReduction);
     return variants;
 }
 

@@ -7,19 +7,29 @@
 
 #include "shared/clock_face.h"
 
+// Pictures up to this size are searched whole; larger ones at a half or a
+// quarter, where a readable clock's digits are still tall enough.
+constexpr int kFullSearchSidePx = 1400;
+
+// How much a picture of `size` is reduced for the search for its lines: 1,
+// 2 or 4.
+int SearchReduction(cv::Size size);
+
 // How bright the clock's cyan ink is at each pixel: min(green, blue) - red.
 // Every background the clock draws (and white, grey, black rooms) scores
-// zero or less, and the ink (15, 255, 255) scores 240. In a picture large
-// enough to be searched reduced, each pixel holds the brightest score of
-// the reduction's block around it, so that thin strokes stay whole.
+// zero or less, and the ink (15, 255, 255) scores 240. In a picture searched
+// reduced, each pixel holds the brightest score of the reduction's block
+// around it, so that thin strokes stay whole; by default the reduction is
+// the picture's SearchReduction.
 cv::Mat InkScore(const cv::Mat& bgr);
+cv::Mat InkScore(const cv::Mat& bgr, int searchReduction);
 
 // How far each pixel has moved from what lies around it toward the clock's
 // cyan, 240 for full ink. Ink laid thinly or briefly over a background that
 // scores nothing in InkScore (a third of an exposure's ink on purple, a
 // hairline stroke blurred into red) still scores its share. Held at its
 // blocks' peaks as InkScore is.
-cv::Mat InkShareScore(const cv::Mat& bgr);
+cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction);
 
 // One line of clock text, straightened: `strip` is the ink score resampled so
 // the digits stand kDigitHeightPx tall on a level baseline; cell i spans
@@ -36,18 +46,20 @@ constexpr int kDigitHeightPx = 40;
 constexpr int kStripMarginPx = 8;   // above and below the digits
 constexpr int kStripSidePx = 60;    // left and right of the ink: room for two cells
 
-// Every clock line in the ink score of a picture, in no particular order.
+// Every clock line in the ink score of a picture, in no particular order,
+// searched at the picture's SearchReduction.
 std::vector<TextLine> FindTextLines(const cv::Mat& inkScore);
 
-// The same, searched for in `searchScore` (a variant of the ink score) and
-// straightened from the ink score itself.
-std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore);
+// The same, searched for in `searchScore` (the ink score or a variant of
+// it, held at the same reduction's blocks) and straightened from the ink
+// score itself.
+std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore, int searchReduction);
 
 // Variants of an ink score to search again where lines were missed: ink
 // above its surroundings (a cyan-ish background raises the score around the
 // text), faint ink brightened, faint ink strengthened more, and ink near the
 // brightest around it (blurred digits that run together at one threshold).
-std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore);
+std::vector<cv::Mat> SearchVariants(const cv::Mat& inkScore, int searchReduction);
 
 // The line whose digits fill `quad` (top left, top right, bottom right,
 // bottom left; image pixels), straightened and cut into cells as found

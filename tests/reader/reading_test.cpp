@@ -411,6 +411,32 @@ TEST(StackReading, LargePicturesHoldTheirInkOverTheSearchBlockAndSearchingKeepsI
     EXPECT_EQ(cv::norm(score, before, cv::NORM_INF), 0.0);
 }
 
+// Clocks small in a large picture, their digits too short for the search
+// at its usual reduction, are searched for again at half of it.
+TEST(StackReading, SmallClocksInALargePictureAreSearchedAtHalfTheReduction)
+{
+    const ClockTimeline source{2'000'000'000u, 987'654'321u};
+    constexpr std::uint32_t kPeriodUs = 16'667;
+    constexpr std::int64_t kLagUs = 3 * kPeriodUs;
+    ClockFrame frame;
+    frame.lines = LinesEndingAt(source, kLagUs, kPeriodUs, 5);
+    const cv::Mat newer = RenderClockFrame(frame);
+    frame.lines = LinesEndingAt(source, 0, kPeriodUs, 5);
+    const cv::Mat older = RenderClockFrame(frame);
+    // Digits about 28 px tall: 7 px at a quarter, under what the search reads.
+    constexpr double kScale = 0.39;
+    cv::Mat picture(900, 3000, CV_8UC3, cv::Scalar(60, 60, 60));
+    const cv::Size windowPx(static_cast<int>(newer.cols * kScale), static_cast<int>(newer.rows * kScale));
+    cv::resize(newer, picture(cv::Rect({300, 300}, windowPx)), windowPx, 0, 0, cv::INTER_AREA);
+    cv::resize(older, picture(cv::Rect({1800, 300}, windowPx)), windowPx, 0, 0, cv::INTER_AREA);
+    ASSERT_EQ(SearchReduction(picture.size()), 4);
+    ASSERT_TRUE(FindTextLines(InkScore(picture)).empty());
+
+    const FrameVerdict verdict = JudgeFrame(ReadClocks(picture), VerdictOptions{});
+    ASSERT_EQ(verdict.clocks.size(), 2u);
+    EXPECT_EQ(verdict.latencyUs, kLagUs);
+}
+
 // Recognition must not hang on one font's shapes: learnt without the
 // clock's font, it still reads the clock's lines in it.
 TEST(DigitReading, ReadsAFontItDidNotLearn)
