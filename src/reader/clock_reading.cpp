@@ -229,36 +229,38 @@ void TakeGuesses(FoundLine& found, const std::vector<DigitGuess>& guesses)
 // they allow are too many to tell apart by the other clocks.
 constexpr std::size_t kMaxRivalReadings = 4096;
 
-// The digits a cell may show: the one read and each falling less than a
-// sure digit's margin behind it, among those the clock draws there.
+// The digits an unsure cell may show: the one read and each falling behind
+// it by less than the margin that makes a digit fully sure (twice the
+// least a sure digit leads by, so that its true digit is not left out),
+// among those the clock draws there.
 std::vector<int> DigitChoices(const DigitGuess& guess, int highestDigit)
 {
     std::vector<int> choices{guess.digit};
     for (int digit = 0; digit <= highestDigit; ++digit) {
-        if (digit != guess.digit && guess.behindBest[static_cast<std::size_t>(digit)] < kMinConfidence * kSureMargin) {
+        if (digit != guess.digit && guess.behindBest[static_cast<std::size_t>(digit)] < kSureMargin) {
             choices.push_back(digit);
         }
     }
     return choices;
 }
 
-// Every other reading an unsure line's digits allow, each field in range;
-// none when the line may be no reading at all (a digit unlike every learnt
-// shape, so that no likelihood ranks its choices, or a field out of range)
-// or the readings are too many.
-std::optional<std::vector<RivalReading>> RivalReadings(const FoundLine& line)
+// Every reading an unsure line's digits allow with each field in range,
+// likeliest first (the line as read, where it is in range); none when a
+// digit is unlike every learnt shape (no likelihood ranks its choices) or
+// the readings are too many.
+std::optional<std::vector<RivalReading>> ReadingsAllowed(const FoundLine& line)
 {
-    if (!line.plausible) return std::nullopt;
     std::vector<std::vector<int>> choices;
     std::size_t combinations = 1;
     for (std::size_t position = 0; position < line.guesses.size(); ++position) {
         if (line.guesses[position].score < kMinDigitScore) return std::nullopt;
-        choices.push_back(DigitChoices(line.guesses[position], kHighestDigits[position]));
+        choices.push_back(line.sureDigits[position] ? std::vector<int>{line.guesses[position].digit}
+                                                    : DigitChoices(line.guesses[position], kHighestDigits[position]));
         combinations *= choices.back().size();
         if (combinations > kMaxRivalReadings) return std::nullopt;
     }
-    std::vector<RivalReading> rivals;
-    for (std::size_t combination = 1; combination < combinations; ++combination) {
+    std::vector<RivalReading> readings;
+    for (std::size_t combination = 0; combination < combinations; ++combination) {
         std::vector<DigitGuess> guesses = line.guesses;
         float behind = 0.0f;
         std::size_t rest = combination;
@@ -268,11 +270,29 @@ std::optional<std::vector<RivalReading>> RivalReadings(const FoundLine& line)
             behind += guesses[position].behindBest[static_cast<std::size_t>(digit)];
             guesses[position].digit = digit;
         }
-        FoundLine rival;
-        TakeGuesses(rival, guesses);
-        if (rival.plausible) rivals.push_back({rival.reading.micros, rival.reading.wallMs, behind});
+        FoundLine read;
+        TakeGuesses(read, guesses);
+        if (read.plausible) readings.push_back({read.reading.micros, read.reading.wallMs, behind});
     }
-    return rivals;
+    std::stable_sort(readings.begin(), readings.end(),
+                     [](const RivalReading& a, const RivalReading& b) { return a.behind < b.behind; });
+    return readings;
+}
+
+// An unsure newest line reads as the likeliest reading its digits allow
+// in range, and may read as the others, for the other clocks to settle;
+// with none, the clock is doubtful.
+void TakeReadingsAllowed(const FoundLine& line, LineReading& newest, ClockReading& clock)
+{
+    const std::optional<std::vector<RivalReading>> allowed = ReadingsAllowed(line);
+    clock.doubtful = !allowed || allowed->empty();
+    if (clock.doubtful) return;
+    const RivalReading& likeliest = allowed->front();
+    newest.micros = likeliest.micros;
+    newest.wallMs = likeliest.wallMs;
+    for (auto rival = allowed->begin() + 1; rival != allowed->end(); ++rival) {
+        clock.newestRivals.push_back({rival->micros, rival->wallMs, rival->behind - likeliest.behind});
+    }
 }
 
 // Reads a line's digits against the learnt shapes.
@@ -490,9 +510,7 @@ ClockReading MakeClock(const std::vector<FoundLine>& stack, bool apart)
     const std::size_t newest = climbing ? 0 : stack.size() - 1;
     clock.position = stack[newest].centre;
     if (stack[newest].reading.confidence < kMinConfidence && (climbing || !HeldByOlderLines(stack))) {
-        const std::optional<std::vector<RivalReading>> rivals = RivalReadings(stack[newest]);
-        clock.doubtful = !rivals;
-        if (rivals) clock.newestRivals = *rivals;
+        TakeReadingsAllowed(stack[newest], clock.lines[newest], clock);
     }
     // A line read surely may still be the mix of two frames.
     if (!climbing && !clock.blended) {

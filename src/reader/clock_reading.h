@@ -25,8 +25,9 @@ struct LineReading {
 constexpr float kMinConfidence = 0.5f;
 
 // A reading the newest line may be instead of the one read, where some of
-// its digits are unsure: each such digit may be any that falls less than a
-// sure digit's margin behind the one read. `behind` is how much less likely
+// its digits are unsure: each such digit may be any that falls well behind
+// the one read (by less than twice the lead a sure digit needs), the sure
+// ones only as read. `behind` is how much less likely
 // it is (the log-likelihoods its digits fall behind).
 struct RivalReading {
     std::uint32_t micros = 0;
