@@ -93,11 +93,13 @@ struct FoundLine : WindowLine {
 
 // One clock window as the picture shows it: its lines from top to bottom,
 // `apart` where two of them cannot both be in one frame, and whether a line
-// stands unread where its step puts the line below its lowest.
+// stands unread where it may be newer than the one taken for the newest:
+// where the step puts the line below the lowest, or one step above a lone
+// line.
 struct ClockWindow {
     std::vector<FoundLine> lines;
     bool apart = false;
-    bool lineUnreadBelow = false;
+    bool newerLineUnread = false;
 };
 
 // The byte value `fraction` of the way up `values` in order, counted by
@@ -693,6 +695,15 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     return false;
 }
 
+// Single-line mode climbs a step a frame: a lone line with another one
+// step above it, unread, may be the older of two frames in one exposure.
+bool UnreadLineAboveLoneLine(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
+{
+    if (stack.size() != 1) return false;
+    return LineStepBelow(inkScore, stack.back(), -kLineStepDigitHeights) ||
+           LineStepBelow(inkScore, stack.back(), -(kShortestStepDigitHeights + kBandSlackDigitHeights));
+}
+
 // Whether one of `lines` is centred within half a digit height of `centre`.
 bool LineNear(const std::vector<FoundLine>& lines, cv::Point2f centre, float digitHeightPx)
 {
@@ -860,12 +871,13 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& wi
         std::vector<FoundLine>& stack = window.lines;
         ReadNewestAgainInStep(inkScore, stack, face);
         for (;;) {
-            window.lineUnreadBelow = UnreadLineBelow(inkScore, stack);
-            if (!window.lineUnreadBelow || stack.size() >= std::size_t{kMultiLineCount}) break;
+            window.newerLineUnread = UnreadLineBelow(inkScore, stack);
+            if (!window.newerLineUnread || stack.size() >= std::size_t{kMultiLineCount}) break;
             const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, found, face);
             if (!below) break;
             stack.push_back(*below);
         }
+        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(inkScore, stack);
     }
 }
 
@@ -889,7 +901,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const std::ve
     std::vector<ClockReading> clocks;
     for (const ClockWindow& window : windows) {
         clocks.push_back(MakeClock(window.lines, window.apart));
-        clocks.back().doubtful = clocks.back().doubtful || window.lineUnreadBelow ||
+        clocks.back().doubtful = clocks.back().doubtful || window.newerLineUnread ||
                                  (!alsoCheckedScore.empty() && UnreadLineBelow(alsoCheckedScore, window.lines));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
