@@ -219,13 +219,13 @@ FrameVerdict JudgeFrame(std::vector<ClockReading> clocks, const VerdictOptions& 
     if (AnyClock(verdict.clocks, &ClockReading::doubtful)) {
         return Rejected(std::move(verdict), Rejection::DoubtfulDigit);
     }
+    if (!referenceIndex) return Rejected(std::move(verdict), Rejection::NoReferenceClock);
     const bool unsure = std::any_of(verdict.clocks.begin(), verdict.clocks.end(),
                                     [](const JudgedClock& clock) { return !clock.reading.newestRivals.empty(); });
     if (unsure) {
         if (!SettleRivalReadings(verdict.clocks, options)) return Rejected(std::move(verdict), Rejection::DoubtfulDigit);
         referenceIndex = MarkReference(verdict.clocks, options.reference);
     }
-    if (!referenceIndex) return Rejected(std::move(verdict), Rejection::NoReferenceClock);
 
     const LineReading& reference = verdict.clocks[*referenceIndex].reading.Newest();
     for (const JudgedClock& clock : verdict.clocks) {
