@@ -636,7 +636,8 @@ std::array<cv::Point2f, 4> QuadBelow(const FoundLine& bottom, float stepDigitHei
             below(bottom.stripLeft, base)};
 }
 
-// Whether a line stands `stepDigitHeights` below `bottom`.
+// Whether a line stands `stepDigitHeights` below `bottom` (above it where
+// negative).
 bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepDigitHeights)
 {
     const float width = bottom.stripRight - bottom.stripLeft;
@@ -672,6 +673,18 @@ bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepD
     return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(bottom, stepDigitHeights)));
 }
 
+// Whether a line stands one step below a window's only line (`direction`
+// 1) or above it (-1). One line shows no step of its own: the clock's
+// fonts' or, in a font whose digits stand taller in its em, down to the
+// shortest.
+bool LineAtLoneLineStep(const cv::Mat& inkScore, const FoundLine& line, float direction)
+{
+    for (const float stepDigitHeights : {kLineStepDigitHeights, kShortestStepDigitHeights + kBandSlackDigitHeights}) {
+        if (LineStepBelow(inkScore, line, direction * stepDigitHeights)) return true;
+    }
+    return false;
+}
+
 // Multi-line mode draws the newest line at the bottom: a line missed below
 // the lowest one read would make an older reading pass for the newest. One
 // line step further down (about 1.7 digit heights in the clock's fonts,
@@ -683,11 +696,7 @@ bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepD
 bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
 {
     if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
-    // One line shows no step of its own: the clock's fonts' or, in a font
-    // whose digits stand taller in its em, down to the shortest.
-    if (stack.size() == 1 && LineStepBelow(inkScore, stack.back(), kShortestStepDigitHeights + kBandSlackDigitHeights)) {
-        return true;
-    }
+    if (stack.size() == 1) return LineAtLoneLineStep(inkScore, stack.back(), 1.0f);
     const float measuredDigitHeights = StepDigitHeights(stack);
     for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
         if (LineStepBelow(inkScore, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
@@ -699,9 +708,7 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
 // step above it, unread, may be the older of two frames in one exposure.
 bool UnreadLineAboveLoneLine(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
 {
-    if (stack.size() != 1) return false;
-    return LineStepBelow(inkScore, stack.back(), -kLineStepDigitHeights) ||
-           LineStepBelow(inkScore, stack.back(), -(kShortestStepDigitHeights + kBandSlackDigitHeights));
+    return stack.size() == 1 && LineAtLoneLineStep(inkScore, stack.back(), -1.0f);
 }
 
 // Whether one of `lines` is centred within half a digit height of `centre`.
