@@ -1,7 +1,6 @@
 #include "reader/frame_source.h"
 
 #include <cmath>
-#include <opencv2/imgcodecs.hpp>
 
 #include "reader/clock_reading.h"
 #include "reader/media_input.h"
@@ -19,15 +18,9 @@ bool EndsEarly(std::size_t framesRead, std::size_t framesDeclared)
     return framesRead == 0 || framesRead + 1 + framesDeclared / 100 < framesDeclared;
 }
 
-std::size_t DeclaredFrameCount(const cv::VideoCapture& video)
+std::size_t ProgressTotal(const VideoFile& video, std::size_t framesDeclared)
 {
-    const double count = video.get(cv::CAP_PROP_FRAME_COUNT);
-    return count > 0 ? static_cast<std::size_t>(std::llround(count)) : 0;
-}
-
-std::size_t ProgressTotal(const cv::VideoCapture& video, std::size_t framesDeclared)
-{
-    const double framesPerSecond = video.get(cv::CAP_PROP_FPS);
+    const double framesPerSecond = video.FramesPerSecond();
     const bool longVideo = framesPerSecond > 0 && static_cast<double>(framesDeclared) / framesPerSecond > kProgressMinimumS;
     return longVideo ? framesDeclared : 0;
 }
@@ -46,7 +39,7 @@ FrameSource::FrameSource(std::vector<std::filesystem::path> inputs) : inputs_(st
 std::optional<FrameTask> FrameSource::Next()
 {
     for (;;) {
-        if (video_.isOpened()) {
+        if (video_) {
             if (std::optional<FrameTask> task = NextVideoFrame()) return task;
             continue;
         }
@@ -74,32 +67,29 @@ std::optional<FrameTask> FrameSource::StartInput(std::size_t inputIndex)
         task.imageFile = path;
         return task;
     }
-    if (!video_.open(path.string(), cv::CAP_FFMPEG)) {
-        return Trouble(inputIndex, 0, Rejection::TruncatedVideo, "the video cannot be opened: cut short or damaged");
-    }
-    const cv::Size frameSizePx(static_cast<int>(video_.get(cv::CAP_PROP_FRAME_WIDTH)),
-                               static_cast<int>(video_.get(cv::CAP_PROP_FRAME_HEIGHT)));
-    if (LargerThanAnyCamera(frameSizePx)) {
-        video_.release();
-        return Trouble(inputIndex, 0, Rejection::PictureTooLarge, TooLargeMessage(frameSizePx));
-    }
+    OpenedVideo opened = OpenVideoFile(path);
+    if (!opened.video) return Trouble(inputIndex, 0, opened.rejection, std::move(opened.problem));
+    const cv::Size frameSizePx = opened.video->FrameSizePx();
+    if (LargerThanAnyCamera(frameSizePx)) return Trouble(inputIndex, 0, Rejection::PictureTooLarge, TooLargeMessage(frameSizePx));
+    video_ = std::move(opened.video);
     videoInput_ = inputIndex;
     videoFramesRead_ = 0;
-    videoFramesDeclared_ = DeclaredFrameCount(video_);
-    videoProgressTotal_ = ProgressTotal(video_, videoFramesDeclared_);
+    videoFramesDeclared_ = video_->DeclaredFrameCount();
+    videoProgressTotal_ = ProgressTotal(*video_, videoFramesDeclared_);
     return std::nullopt;
 }
 
 std::optional<FrameTask> FrameSource::NextVideoFrame()
 {
     FrameTask task = Task(videoInput_, videoFramesRead_);
-    if (video_.read(task.videoFrame)) {
-        task.judged.row.frameTimeS = video_.get(cv::CAP_PROP_POS_MSEC) / 1000.0;
+    double frameTimeS = 0.0;
+    if (video_->Read(task.videoFrame, frameTimeS)) {
+        task.judged.row.frameTimeS = frameTimeS;
         task.judged.progressTotal = videoProgressTotal_;
         ++videoFramesRead_;
         return task;
     }
-    video_.release();
+    video_.reset();
     if (!EndsEarly(videoFramesRead_, videoFramesDeclared_)) return std::nullopt;
     return Trouble(videoInput_, videoFramesRead_, Rejection::TruncatedVideo,
                    "the video ends after " + std::to_string(videoFramesRead_) + " of " +
@@ -127,7 +117,7 @@ JudgedFrame JudgeTask(FrameTask task, const VerdictOptions& options)
 {
     JudgedFrame judged = std::move(task.judged);
     if (judged.row.verdict.rejection) return judged;
-    const cv::Mat picture = task.imageFile.empty() ? task.videoFrame : cv::imread(task.imageFile.string(), cv::IMREAD_COLOR);
+    const cv::Mat picture = task.imageFile.empty() ? task.videoFrame : DecodePicture(task.imageFile);
     if (picture.empty()) {
         judged.row.verdict = RejectedInput(Rejection::UnreadableFile);
         judged.problemMessage = "the image cannot be decoded";

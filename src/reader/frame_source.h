@@ -2,14 +2,15 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 
 #include "reader/report.h"
+#include "reader/video_file.h"
 
 // A picture judged, with what the reporting thread needs besides the row.
 struct JudgedFrame {
@@ -42,7 +43,7 @@ private:
 
     std::vector<std::filesystem::path> inputs_;
     std::size_t nextInput_ = 0;
-    cv::VideoCapture video_;
+    std::unique_ptr<VideoFile> video_;
     std::size_t videoInput_ = 0;
     std::size_t videoFramesRead_ = 0;
     std::size_t videoFramesDeclared_ = 0;

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "reader/picture_file.h"
 
 namespace {
 
@@ -191,9 +192,5 @@ bool WriteLatencyPlot(const std::filesystem::path& pngPath, const std::vector<La
     PutText(canvas, legend, {kWidthPx - 40 - TextWidthPx(legend), 68}, kRejectedColour);
     DrawLatencyOverTime(canvas, {90, 80, kWidthPx - 130, 420}, samples);
     DrawHistogram(canvas, {90, 600, kWidthPx - 130, 230}, samples);
-    try {
-        return cv::imwrite(pngPath.string(), canvas);
-    } catch (const cv::Exception&) {
-        return false;
-    }
+    return WritePng(pngPath, canvas);
 }

@@ -7,6 +7,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <jpeglib.h>
 #include <jerror.h>
+#include <opencv2/imgproc.hpp>
 
 namespace {
 
@@ -28,6 +29,11 @@ void NoteWarning(j_common_ptr decoder, int level)
 {
     std::longjmp(reinterpret_cast<JpegErrors*>(decoder->err)->fatal, 1);
 }
+
+struct PixbufReleaser {
+    void operator()(GdkPixbuf* pixbuf) const { g_object_unref(pixbuf); }
+};
+using PixbufHandle = std::unique_ptr<GdkPixbuf, PixbufReleaser>;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -82,4 +88,33 @@ bool JpegCutShort(const std::filesystem::path& path)
 {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     return file != nullptr && EndsEarly(file.get());
+}
+
+cv::Mat DecodePicture(const std::filesystem::path& path)
+{
+    GError* error = nullptr;
+    const PixbufHandle stored(gdk_pixbuf_new_from_file(path.c_str(), &error));
+    g_clear_error(&error);
+    if (!stored) return {};
+    const PixbufHandle upright(gdk_pixbuf_apply_embedded_orientation(stored.get()));
+    if (!upright) return {};
+    GdkPixbuf* pixbuf = upright.get();
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const cv::Mat rgb(gdk_pixbuf_get_height(pixbuf), gdk_pixbuf_get_width(pixbuf), CV_8UC(channels),
+                      gdk_pixbuf_get_pixels(pixbuf), static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf)));
+    cv::Mat bgr;
+    cv::cvtColor(rgb, bgr, channels == 4 ? cv::COLOR_RGBA2BGR : cv::COLOR_RGB2BGR);
+    return bgr;
+}
+
+bool WritePng(const std::filesystem::path& path, const cv::Mat& bgr)
+{
+    cv::Mat rgb;
+    cv::cvtColor(bgr, rgb, cv::COLOR_BGR2RGB);
+    const PixbufHandle pixbuf(gdk_pixbuf_new_from_data(rgb.data, GDK_COLORSPACE_RGB, FALSE, 8, rgb.cols, rgb.rows,
+                                                       static_cast<int>(rgb.step), nullptr, nullptr));
+    GError* error = nullptr;
+    const bool written = gdk_pixbuf_save(pixbuf.get(), path.c_str(), "png", &error, nullptr) != FALSE;
+    g_clear_error(&error);
+    return written;
 }

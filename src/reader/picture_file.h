@@ -15,6 +15,13 @@ std::optional<cv::Size> PictureSizeFromHeader(const std::filesystem::path& path)
 
 bool LargerThanAnyCamera(cv::Size sizePx);
 
+// The picture's pixels, BGR, turned upright as its EXIF orientation says
+// (phones store what the sensor saw); empty when it cannot be decoded.
+cv::Mat DecodePicture(const std::filesystem::path& path);
+
+// Writes the BGR picture as a PNG file; false when it cannot be written.
+bool WritePng(const std::filesystem::path& path, const cv::Mat& bgr);
+
 // Whether a JPEG file ends before its image does, as the JPEG decoder tells
 // (a copy or download cut short); false for any other file.
 bool JpegCutShort(const std::filesystem::path& path);

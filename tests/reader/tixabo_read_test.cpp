@@ -52,6 +52,26 @@ void WriteHugeBmpHeader(const fs::path& path)
                                                 static_cast<std::streamsize>(bytes.size()));
 }
 
+// A JPEG stored as a phone held sideways stores it: the pixels turned a
+// quarter anticlockwise, with an EXIF orientation (6) saying to turn them
+// back clockwise for viewing.
+void WriteSidewaysJpeg(const fs::path& path, const cv::Mat& upright)
+{
+    cv::Mat stored;
+    cv::rotate(upright, stored, cv::ROTATE_90_COUNTERCLOCKWISE);
+    std::vector<unsigned char> jpeg;
+    ASSERT_TRUE(cv::imencode(".jpg", stored, jpeg));
+    // APP1: "Exif", a big-endian TIFF header, one IFD holding Orientation = 6.
+    const std::vector<unsigned char> exif{0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0,
+                                          'M', 'M', 0x00, 0x2A, 0x00, 0x00, 0x00, 0x08,
+                                          0x00, 0x01, 0x01, 0x12, 0x00, 0x03, 0x00, 0x00, 0x00, 0x01,
+                                          0x00, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+    constexpr std::size_t kAfterStartOfImage = 2;
+    jpeg.insert(jpeg.begin() + kAfterStartOfImage, exif.begin(), exif.end());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()),
+                                                static_cast<std::streamsize>(jpeg.size()));
+}
+
 void WriteVideo(const fs::path& path, const std::vector<cv::Mat>& frames, double framesPerSecond)
 {
     cv::VideoWriter writer(path.string(), cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), framesPerSecond,
@@ -107,6 +127,7 @@ protected:
         const cv::Mat& two = clockFrames.front();
         ASSERT_TRUE(cv::imwrite((folder_ / "two.png").string(), two));
         ASSERT_TRUE(cv::imwrite((folder_ / "one.png").string(), two.colRange(two.cols / 2, two.cols)));
+        WriteSidewaysJpeg(folder_ / "sideways.jpg", two);
         WriteHugeBmpHeader(folder_ / "huge.bmp");
         std::vector<unsigned char> jpeg;
         ASSERT_TRUE(cv::imencode(".jpg", two, jpeg));
@@ -116,11 +137,11 @@ protected:
 
     static void TearDownTestSuite() { fs::remove_all(folder_); }
 
-    static Outcome Run(const std::string& arguments)
+    static Outcome Run(const std::string& arguments, const fs::path& executable = TIXABO_READ_PATH)
     {
         const fs::path out = folder_ / "out.jsonl";
         const fs::path errors = folder_ / "errors.txt";
-        const std::string command = "cd '" + folder_.string() + "' && '" TIXABO_READ_PATH "' --json " + arguments +
+        const std::string command = "cd '" + folder_.string() + "' && '" + executable.string() + "' --json " + arguments +
                                     " >'" + out.string() + "' 2>'" + errors.string() + "'";
         const int status = std::system(command.c_str());
         Outcome outcome;
@@ -225,6 +246,28 @@ TEST_F(TixaboRead, MeasuresTheCopyBehindTheSourceAndNotALoneClock)
     EXPECT_EQ(outcome.rows[1].at("clocks").size(), 1u);
     EXPECT_EQ(outcome.rows[2].at("latency_us").at("median"), VideoLagUs(0));
     EXPECT_NE(outcome.errors.find("one.png: "), std::string::npos) << outcome.errors;
+}
+
+TEST_F(TixaboRead, ReadsAPhotoTurnedAsItsFileSays)
+{
+    const Outcome outcome = Run("sideways.jpg");
+    EXPECT_EQ(outcome.exitCode, kExitFine) << outcome.errors;
+    ASSERT_FALSE(outcome.rows.empty());
+    EXPECT_EQ(outcome.rows[0].at("latency_us"), VideoLagUs(0));
+}
+
+// Videos are decoded by a module beside the executable; without it a
+// video is refused with the reason, and photos read as ever.
+TEST_F(TixaboRead, SaysSoWhenTheVideoDecoderIsMissing)
+{
+    const fs::path lone = folder_ / "lone" / "tixabo-read";
+    fs::create_directories(lone.parent_path());
+    fs::copy_file(TIXABO_READ_PATH, lone, fs::copy_options::overwrite_existing);
+    const Outcome video = Run("clocks.avi", lone);
+    EXPECT_EQ(video.exitCode, kExitUnreadableFile);
+    EXPECT_EQ(LastReasons(video.rows), (std::vector<std::pair<std::string, std::string>>{{"clocks.avi", "unreadable file"}}));
+    EXPECT_NE(video.errors.find("clocks.avi: the video decoder"), std::string::npos) << video.errors;
+    EXPECT_EQ(Run("two.png", lone).exitCode, kExitFine);
 }
 
 TEST_F(TixaboRead, ReadsEachVideoFrameAcrossBothWraps)
