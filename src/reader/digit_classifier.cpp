@@ -24,10 +24,11 @@ constexpr int kLearnShiftPx = 2;
 const cv::Point kLearnCellShiftsPx[] = {
     {0, 0}, {-kLearnShiftPx, 0}, {kLearnShiftPx, 0}, {0, -kLearnShiftPx}, {0, kLearnShiftPx}};
 // Fonts differ in weight beyond the learnt designs: every learnt font is
-// also learnt with strokes this much heavier on each side (learn pixels),
-// as a face of its own. Not lighter: thinning the thinnest learnt strokes
-// would break them apart.
+// also learnt with strokes this much heavier, and lighter, on each side
+// (learn pixels), each a face of its own. Thinning the thinnest fonts'
+// strokes breaks their digits apart; those have no lighter face.
 constexpr int kHeavierStrokePx = 2;
+constexpr int kLighterStrokePx = 1;
 // A digit seen this many times surely in a picture has a face shape there.
 constexpr int kMinFaceSamples = 2;
 // Share of the average variance added to every feature's, so that shapes
@@ -72,7 +73,7 @@ FcPattern* MatchFamily(const std::string& family)
 }
 
 // Cyan lines on black, one above the other, as the clock draws them, with
-// strokes grown by `strokeGrowthPx` on each side.
+// strokes grown by `strokeGrowthPx` on each side (thinned when negative).
 cv::Mat RenderLines(FcPattern* font, const std::vector<std::string>& lineTexts, int strokeGrowthPx)
 {
     const int lineStepPx = static_cast<int>(kLearnFontSizePx * 1.6);
@@ -98,10 +99,10 @@ cv::Mat RenderLines(FcPattern* font, const std::vector<std::string>& lineTexts, 
     cairo_destroy(cairo);
     cairo_font_face_destroy(face);
     cairo_surface_destroy(surface);
-    if (strokeGrowthPx > 0) {
-        const int diameterPx = 2 * strokeGrowthPx + 1;
-        cv::dilate(bgr, bgr, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(diameterPx, diameterPx)));
-    }
+    const cv::Mat pen = cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(2 * std::abs(strokeGrowthPx) + 1,
+                                                                             2 * std::abs(strokeGrowthPx) + 1));
+    if (strokeGrowthPx > 0) cv::dilate(bgr, bgr, pen);
+    if (strokeGrowthPx < 0) cv::erode(bgr, bgr, pen);
     return bgr;
 }
 
@@ -178,8 +179,8 @@ std::vector<TextLine> SameLinesIn(const cv::Mat& blurred, const std::vector<Text
 // Adds every cell of one rendered picture, shifted too, to its face's
 // sums (the last ten mode rows). A font as designed also counts in the
 // shared covariance and the fonts' average shapes, and gives each digit an
-// averaged shape of its own; a heavier face does not, lest a weight no font
-// has widen what every digit may look like. `what` names the picture's
+// averaged shape of its own; a heavier or lighter face does not, lest a
+// weight no font has widen what every digit may look like. `what` names the picture's
 // font and blur for the error a line cut wrongly raises.
 void Learn(const std::vector<TextLine>& lines, const std::vector<std::string>& lineTexts, const std::string& what,
            bool asDesigned, LearningSums& sums)
@@ -327,17 +328,21 @@ cv::Mat Discriminants(const cv::Mat& features, const cv::Mat& weights, const cv:
     return discriminants;
 }
 
-// A font's digits, as designed or heavier (`strokeGrowthPx` > 0), as a face
-// of its own, rendered sharp and blurred.
+// A font's digits, as designed, heavier (`strokeGrowthPx` > 0) or lighter,
+// as a face of its own, rendered sharp and blurred. A lighter face whose
+// digits break apart is not learnt.
 void LearnFace(FcPattern* font, const std::string& family, int strokeGrowthPx,
                const std::vector<std::string>& lineTexts, LearningSums& sums)
 {
     const bool asDesigned = strokeGrowthPx == 0;
-    const std::string what = asDesigned ? family : family + " " + std::to_string(strokeGrowthPx) + " px heavier";
+    const std::string what = asDesigned ? family
+                             : family + " " + std::to_string(std::abs(strokeGrowthPx)) +
+                                   (strokeGrowthPx > 0 ? " px heavier" : " px lighter");
+    const cv::Mat sharp = RenderLines(font, lineTexts, strokeGrowthPx);
+    if (strokeGrowthPx < 0 && FindTextLines(InkScore(sharp)).size() != lineTexts.size()) return;
+    const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), what);
     sums.modeSums.push_back(cv::Mat(cv::Mat::zeros(10, kFeatureCount, CV_64F)));
     sums.modeCounts.push_back(cv::Mat(cv::Mat::zeros(10, 1, CV_64F)));
-    const cv::Mat sharp = RenderLines(font, lineTexts, strokeGrowthPx);
-    const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), what);
     for (const double sigma : kLearnBlurSigmasPx) {
         cv::Mat blurred;
         if (sigma > 0) cv::GaussianBlur(sharp, blurred, cv::Size(), sigma);
@@ -370,6 +375,7 @@ DigitClassifier::DigitClassifier(const std::vector<std::string>& fontFamilies)
         if (font == nullptr) continue;
         LearnFace(font, family, 0, lineTexts, sums);
         LearnFace(font, family, kHeavierStrokePx, lineTexts, sums);
+        LearnFace(font, family, -kLighterStrokePx, lineTexts, sums);
         FcPatternDestroy(font);
     }
     if (sums.prototypes.empty()) throw std::runtime_error("none of the monospace fonts to learn digits from is installed");

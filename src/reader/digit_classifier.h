@@ -51,7 +51,8 @@ std::vector<std::string> InstalledFontFiles(const std::vector<std::string>& font
 
 // Digit shapes learnt from the given families (the installed ones among
 // them) rendered as clock lines and cut into cells the way pictures are,
-// each family as designed and, since fonts differ in weight, heavier.
+// each family as designed and, since fonts differ in weight, heavier and
+// lighter.
 // Throws when none is installed, or when a font's learning lines are not all
 // found: a font learnt in part would skew every reading.
 class DigitClassifier {
