@@ -17,6 +17,8 @@ enum ExitCode : int {
     kExitNoClock = 6,   // an input in which no picture shows any clock
     kExitOneClock = 7,  // an input in which no picture shows two clocks
     kExitPictureTooLarge = 8,  // an image or video larger than any camera makes
+    kExitLiveSourceUnavailable = 9,  // --live: the source cannot be opened
+    kExitLiveSourceStopped = 10,     // --live: the source stopped before it was asked to
 };
 
 // What one input gave: a trouble with the file itself, and the most clocks

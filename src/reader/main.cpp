@@ -1,13 +1,19 @@
 // tixabo-read: finds the Tixabo clocks in photos, screenshots and videos,
 // reads them and reports the latency between them.
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <thread>
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include "reader/exit_codes.h"
 #include "reader/latency_plot.h"
+#include "reader/live_session.h"
 #include "reader/media_input.h"
 #include "reader/progress_bar.h"
 #include "reader/session.h"
@@ -23,10 +29,16 @@ constexpr const char* kExitCodeHelp =
     "  4 an input is not an image or video (judged by its content)\n"
     "  5 a video is truncated (fewer frames than it declares, or cannot be opened)\n"
     "  6 an input shows no clock at all\n"
-    "  7 an input shows only one clock\n";
+    "  7 an input shows only one clock\n"
+    "  8 a picture is larger than any camera makes\n"
+    "  9 the live source cannot be opened\n"
+    " 10 the live source stopped before it was asked to\n";
 
 struct CommandLine {
     std::vector<std::string> inputs;
+    std::string liveSource;
+    std::optional<double> durationS;
+    std::optional<std::size_t> frameLimit;
     bool csv = false;
     bool json = false;
     std::string reference = "newest";
@@ -38,8 +50,19 @@ struct CommandLine {
 
 void DescribeOptions(CLI::App& app, CommandLine& line)
 {
-    app.add_option("inputs", line.inputs, "Images (PNG, JPEG, ...), videos (MP4, MKV, MOV, AVI) or folders of them")
-        ->required();
+    CLI::Option* inputs =
+        app.add_option("inputs", line.inputs, "Images (PNG, JPEG, ...), videos (MP4, MKV, MOV, AVI) or folders of them");
+    CLI::Option* live = app.add_option(
+        "--live", line.liveSource,
+        "Read live from SOURCE until --duration, --frames or Ctrl+C: x11:DISPLAY or x11:DISPLAY+X,Y,WxH (a screen or "
+        "a region of it), a V4L2 device such as /dev/video0, or a stream address (rtsp://, srt://, udp://, http://)");
+    live->excludes(inputs);
+    app.add_option("--duration", line.durationS, "With --live: stop after this many seconds")
+        ->check(CLI::PositiveNumber)
+        ->needs(live);
+    app.add_option("--frames", line.frameLimit, "With --live: stop after reading this many frames")
+        ->check(CLI::PositiveNumber)
+        ->needs(live);
     CLI::Option* csv = app.add_flag("--csv", line.csv, "Write CSV rows instead of the table (summary on stderr)");
     CLI::Option* json = app.add_flag("--json", line.json, "Write JSON Lines: one object per picture, then a summary");
     csv->excludes(json);
@@ -58,7 +81,7 @@ void DescribeOptions(CLI::App& app, CommandLine& line)
     app.add_option("--plot", line.plotPath, "Also draw latency over time and its histogram into this PNG");
     app.add_option("-j,--threads", line.threadCount, "Threads reading pictures (default: one per core)")
         ->check(CLI::Range(1, 256));
-    app.add_flag("--no-progress", line.noProgress, "No progress bar for long videos");
+    app.add_flag("--no-progress", line.noProgress, "No progress bar for long videos, no live status line");
     app.footer(kExitCodeHelp);
 }
 
@@ -76,7 +99,22 @@ std::size_t LongestName(const std::vector<std::filesystem::path>& inputs)
     return longest;
 }
 
-int Read(const CommandLine& line)
+// The summary and, when asked, the plot of what was read; the exit code,
+// made more serious when the plot cannot be written.
+int Conclude(const CommandLine& line, ReportFormat format, const std::vector<LatencySample>& samples,
+             std::optional<std::size_t> framesDropped, int exitCode)
+{
+    Summary summary = Summarize(samples);
+    summary.framesDropped = framesDropped;
+    WriteReportSummary(format == ReportFormat::Csv ? std::cerr : std::cout, format, summary);
+    if (!line.plotPath.empty() && !WriteLatencyPlot(line.plotPath, samples, summary)) {
+        std::cerr << "tixabo-read: " << line.plotPath << ": cannot write the plot\n";
+        exitCode = MoreSeriousExitCode(exitCode, kExitInternalError);
+    }
+    return exitCode;
+}
+
+int ReadFiles(const CommandLine& line)
 {
     const std::vector<std::filesystem::path> inputs = ExpandInputs(line.inputs);
     if (inputs.empty()) {
@@ -88,16 +126,47 @@ int Read(const CommandLine& line)
     options.style = {FormatOf(line), LongestName(inputs)};
     options.workerCount = line.threadCount;
     options.showProgress = !line.noProgress && StderrIsTerminal();
-    SessionOutcome outcome = ReadInputs(inputs, options, std::cout, std::cerr);
+    const SessionOutcome outcome = ReadInputs(inputs, options, std::cout, std::cerr);
+    return Conclude(line, options.style.format, outcome.samples, std::nullopt, outcome.exitCode);
+}
 
-    const Summary summary = Summarize(outcome.samples);
-    WriteReportSummary(options.style.format == ReportFormat::Csv ? std::cerr : std::cout, options.style.format,
-                       summary);
-    if (!line.plotPath.empty() && !WriteLatencyPlot(line.plotPath, outcome.samples, summary)) {
-        std::cerr << "tixabo-read: " << line.plotPath << ": cannot write the plot\n";
-        outcome.exitCode = MoreSeriousExitCode(outcome.exitCode, kExitInternalError);
+// Set by Ctrl+C (or SIGTERM): the live run ends with its summary. A second
+// Ctrl+C ends the program at once.
+std::atomic<bool> stopRequested{false};
+
+void RequestStop(int signalNumber)
+{
+    stopRequested = true;
+    std::signal(signalNumber, SIG_DFL);
+}
+
+int ReadLiveSource(const CommandLine& line)
+{
+    const char* display = std::getenv("DISPLAY");
+    const std::optional<LiveSourceSpec> spec = ParseLiveSource(line.liveSource, display != nullptr ? display : "");
+    if (!spec) {
+        std::cerr << "tixabo-read: " << line.liveSource
+                  << ": not a live source (x11:DISPLAY, x11:DISPLAY+X,Y,WxH, /dev/videoN or a stream address)\n";
+        return kExitUsage;
     }
-    return outcome.exitCode;
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    const ReportFormat format = FormatOf(line);
+    const OpenedLiveSource opened = OpenLiveSource(*spec, stopRequested);
+    if (!opened.frames) {
+        std::cerr << "tixabo-read: " << line.liveSource << ": " << opened.problem << '\n';
+        return Conclude(line, format, {}, std::size_t{0}, kExitLiveSourceUnavailable);
+    }
+    LiveOptions options;
+    options.verdict = {*ParseReferenceChoice(line.reference), line.toleranceMs};
+    options.style = {format, std::max<std::size_t>(5, line.liveSource.size())};
+    options.workerCount = line.threadCount;
+    options.durationS = line.durationS;
+    options.frameLimit = line.frameLimit;
+    options.showStatus = !line.noProgress && StderrIsTerminal();
+    options.rowsOnStatusTerminal = isatty(STDOUT_FILENO) != 0;
+    const LiveOutcome outcome = ReadLive(*opened.frames, line.liveSource, options, stopRequested, std::cout, std::cerr);
+    return Conclude(line, format, outcome.samples, outcome.framesDropped, outcome.exitCode);
 }
 
 }  // namespace
@@ -116,8 +185,12 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitFine : kExitUsage;
     }
+    if (line.inputs.empty() && line.liveSource.empty()) {
+        std::cerr << "tixabo-read: give the pictures or videos to read, or --live SOURCE\n" << app.help();
+        return kExitUsage;
+    }
     try {
-        return Read(line);
+        return line.liveSource.empty() ? ReadFiles(line) : ReadLiveSource(line);
     } catch (const std::exception& error) {
         std::cerr << "tixabo-read: internal error: " << error.what() << '\n';
         return kExitInternalError;

@@ -145,7 +145,9 @@ void WriteSummaryText(std::ostream& out, const Summary& summary)
             << RejectionName(static_cast<Rejection>(i));
         separator = ", ";
     }
-    out << (summary.RejectedCount() > 0 ? ")\n" : "\n");
+    out << (summary.RejectedCount() > 0 ? ")" : "");
+    if (summary.framesDropped) out << ", frames dropped " << *summary.framesDropped;
+    out << '\n';
     if (!summary.latency) {
         out << "latency: nothing read\n";
         return;
@@ -194,11 +196,13 @@ nlohmann::ordered_json SummaryJson(const Summary& summary)
         latency = {{"min", stats.minUs},       {"median", stats.medianUs}, {"mean", Rounded(stats.meanUs, 3)},
                    {"p95", stats.p95Us},       {"p99", stats.p99Us},       {"max", stats.maxUs}};
     }
-    return {{"summary", true},
-            {"read", summary.readCount},
-            {"rejected", summary.RejectedCount()},
-            {"rejected_by_reason", rejectedByReason},
-            {"latency_us", latency}};
+    nlohmann::ordered_json json{{"summary", true},
+                                {"read", summary.readCount},
+                                {"rejected", summary.RejectedCount()},
+                                {"rejected_by_reason", rejectedByReason},
+                                {"latency_us", latency}};
+    if (summary.framesDropped) json["frames_dropped"] = *summary.framesDropped;
+    return json;
 }
 
 void WriteReportHeader(std::ostream& out, const ReportStyle& style)

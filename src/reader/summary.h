@@ -32,6 +32,8 @@ struct Summary {
     std::size_t readCount = 0;
     std::array<std::size_t, kRejectionCount> rejectedByReason{};
     std::optional<LatencyStats> latency;  // none when nothing was read
+    // Live frames skipped because reading fell behind; none when not live.
+    std::optional<std::size_t> framesDropped;
 
     std::size_t RejectedCount() const;
 };

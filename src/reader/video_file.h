@@ -11,8 +11,8 @@
 
 // A video's frames, decoded in order. The video libraries are many (over
 // two hundred shared objects, a fifth of a second to load), so the decoder
-// is a module of its own beside the executable, loaded when the first video
-// is opened: a photo need not wait for them.
+// is a module of its own (decoder_module.h), loaded when the first video is
+// opened: a photo need not wait for them.
 class VideoFile {
 public:
     virtual ~VideoFile() = default;

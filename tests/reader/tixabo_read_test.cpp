@@ -1,16 +1,23 @@
 // Runs the built tixabo-read on inputs it must refuse, one by one and together,
-// and on pictures and a video of a clock and its late copy.
+// on pictures and a video of a clock and its late copy, and live on a virtual
+// screen and a stream showing them.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,6 +28,7 @@
 #include "clock_pictures.h"
 #include "reader/clock_reading.h"
 #include "reader/exit_codes.h"
+#include "reader/live_session.h"
 
 namespace {
 
@@ -101,6 +109,50 @@ constexpr double kClockVideoFps = 10;
 std::int64_t VideoLagUs(int frame)
 {
     return 44'444 + frame * 4'321;
+}
+
+// Polls until `ready` holds, for at most `limit`: a helper process started
+// in the background says when it is up only through what it leaves behind.
+bool WaitFor(const std::function<bool()>& ready, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// A helper process started in the background, ended with the test.
+class BackgroundProcess {
+public:
+    BackgroundProcess(const std::string& command, const fs::path& pidFile)
+    {
+        const std::string started = "(" + command + ") & echo $! >'" + pidFile.string() + "'";
+        if (std::system(started.c_str()) != 0) return;
+        std::ifstream(pidFile) >> pid_;
+    }
+    ~BackgroundProcess()
+    {
+        if (pid_ > 0) kill(pid_, SIGTERM);
+    }
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+private:
+    pid_t pid_ = 0;
+};
+
+// The first number after `marker` in the file, once it is there.
+std::optional<int> NumberAfter(const fs::path& file, const std::string& marker)
+{
+    const std::string text = ContentOf(file);
+    const std::size_t at = text.find(marker);
+    if (at == std::string::npos) return std::nullopt;
+    std::istringstream rest(text.substr(at + marker.size()));
+    int number = 0;
+    if (!(rest >> number)) return std::nullopt;
+    return number;
 }
 
 class TixaboRead : public ::testing::Test {
@@ -284,9 +336,169 @@ TEST_F(TixaboRead, ReadsEachVideoFrameAcrossBothWraps)
     EXPECT_EQ(outcome.rows.back().at("read"), kClockVideoFrames);
 }
 
+// A virtual screen showing the picture of two clocks, read as a user would
+// read a remote desktop's viewer beside its source.
+TEST_F(TixaboRead, ReadsAScreenLive)
+{
+    const cv::Mat two = cv::imread((folder_ / "two.png").string());
+    const fs::path displayNumber = folder_ / "display-number.txt";
+    const std::string screenSize = std::to_string(two.cols + 100) + "x" + std::to_string(two.rows + 100) + "x24";
+    const BackgroundProcess screen("Xvfb -displayfd 1 -nolisten tcp -screen 0 " + screenSize + " >'" +
+                                       displayNumber.string() + "' 2>/dev/null",
+                                   folder_ / "screen.pid");
+    ASSERT_TRUE(WaitFor([&] { return NumberAfter(displayNumber, "").has_value(); }, std::chrono::seconds(20)));
+    const std::string display = ":" + std::to_string(*NumberAfter(displayNumber, ""));
+    const BackgroundProcess viewer("DISPLAY=" + display + " display -title two-clocks -geometry +0+0 '" +
+                                       (folder_ / "two.png").string() + "'",
+                                   folder_ / "viewer.pid");
+    ASSERT_TRUE(WaitFor([&] {
+        const std::string shown = "xwininfo -display " + display + " -name two-clocks >/dev/null 2>&1";
+        return std::system(shown.c_str()) == 0;
+    }, std::chrono::seconds(20)));
+    const std::string region = "+0,0," + std::to_string(two.cols) + "x" + std::to_string(two.rows);
+    // A window is mapped before it is drawn: the first frames may show no
+    // clock yet, every frame after the first read must read the same.
+    const Outcome outcome = Run("--live x11:" + display + region + " --frames 40");
+    EXPECT_EQ(outcome.exitCode, kExitFine) << outcome.errors;
+    ASSERT_EQ(outcome.rows.size(), 41u) << outcome.errors;
+    std::size_t read = 0;
+    for (std::size_t i = 0; i + 1 < outcome.rows.size(); ++i) {
+        const Json& row = outcome.rows[i];
+        if (read == 0 && row.at("latency_us").is_null()) continue;
+        EXPECT_EQ(row.at("latency_us"), VideoLagUs(0)) << row.dump();
+        ++read;
+    }
+    EXPECT_GE(read, 20u);
+    EXPECT_TRUE(outcome.rows.back().contains("frames_dropped"));
+}
+
+// The video of the clocks served over HTTP, read as a stream: it ends, and
+// says so, once every frame has come.
+TEST_F(TixaboRead, ReadsAStreamLiveAndSaysWhenItEnds)
+{
+    const fs::path serverOutput = folder_ / "server.txt";
+    const BackgroundProcess server("cd '" + folder_.string() + "' && python3 -u -m http.server 0 --bind 127.0.0.1 >'" +
+                                       serverOutput.string() + "' 2>&1",
+                                   folder_ / "server.pid");
+    ASSERT_TRUE(WaitFor([&] { return NumberAfter(serverOutput, " port ").has_value(); }, std::chrono::seconds(20)));
+    const std::string address = "http://127.0.0.1:" + std::to_string(*NumberAfter(serverOutput, " port ")) + "/clocks.avi";
+    const Outcome outcome = Run("--reference 1 --live " + address);
+    EXPECT_EQ(outcome.exitCode, kExitLiveSourceStopped) << outcome.errors;
+    EXPECT_NE(outcome.errors.find("the source stopped: the source ended"), std::string::npos) << outcome.errors;
+    ASSERT_FALSE(outcome.rows.empty());
+    const Json& summary = outcome.rows.back();
+    EXPECT_EQ(summary.at("read").get<std::size_t>() + summary.at("rejected").get<std::size_t>() +
+                  summary.at("frames_dropped").get<std::size_t>(),
+              static_cast<std::size_t>(kClockVideoFrames));
+    for (std::size_t i = 0; i + 1 < outcome.rows.size(); ++i) {
+        const Json& row = outcome.rows[i];
+        EXPECT_EQ(row.at("latency_us"), -VideoLagUs(row.at("frame").get<int>())) << row.dump();
+    }
+}
+
+TEST_F(TixaboRead, SaysWhenALiveSourceCannotBeOpened)
+{
+    const Outcome outcome = Run("--live /dev/video-that-is-not-there");
+    EXPECT_EQ(outcome.exitCode, kExitLiveSourceUnavailable);
+    EXPECT_NE(outcome.errors.find("/dev/video-that-is-not-there: cannot open"), std::string::npos) << outcome.errors;
+    ASSERT_EQ(outcome.rows.size(), 1u);
+    EXPECT_EQ(outcome.rows[0].at("read"), 0);
+}
+
+TEST(LiveSource, IsAScreenADeviceOrAStream)
+{
+    struct SourceCase {
+        std::string source;
+        std::optional<LiveSourceSpec> spec;
+    };
+    const std::vector<SourceCase> cases{
+        {"x11::1", LiveSourceSpec{"x11grab", ":1", ""}},
+        {"x11:1", LiveSourceSpec{"x11grab", ":1", ""}},
+        {"x11:", LiveSourceSpec{"x11grab", ":7", ""}},
+        {"x11:host:0.1+10,20,640x480", LiveSourceSpec{"x11grab", "host:0.1+10,20", "640x480"}},
+        {"x11:+0,0,1920x1080", LiveSourceSpec{"x11grab", ":7+0,0", "1920x1080"}},
+        {"/dev/video0", LiveSourceSpec{"video4linux2", "/dev/video0", ""}},
+        {"rtsp://camera.local/stream", LiveSourceSpec{"", "rtsp://camera.local/stream", ""}},
+        {"srt://127.0.0.1:9000", LiveSourceSpec{"", "srt://127.0.0.1:9000", ""}},
+        {"x11:1+10,20", std::nullopt},
+        {"x11:1+10,20,640", std::nullopt},
+        {"x11:1+a,20,640x480", std::nullopt},
+        {"/dev/", std::nullopt},
+        {"clip.mp4", std::nullopt},
+        {"://", std::nullopt},
+    };
+    for (const SourceCase& c : cases) {
+        const std::optional<LiveSourceSpec> spec = ParseLiveSource(c.source, ":7");
+        ASSERT_EQ(spec.has_value(), c.spec.has_value()) << c.source;
+        if (!spec) continue;
+        EXPECT_EQ(spec->inputFormat, c.spec->inputFormat) << c.source;
+        EXPECT_EQ(spec->address, c.spec->address) << c.source;
+        EXPECT_EQ(spec->videoSize, c.spec->videoSize) << c.source;
+    }
+}
+
+// Live frames prepared beforehand, handed out as fast as asked for, then
+// the end of the source.
+class PreparedFrames : public LiveFrames {
+public:
+    PreparedFrames(cv::Mat frame, std::size_t count) : frame_(std::move(frame)), count_(count) {}
+    bool Read(cv::Mat& frameBgr) override
+    {
+        if (handed_ == count_) return false;
+        ++handed_;
+        frameBgr = frame_.clone();
+        return true;
+    }
+    std::string Problem() const override { return "the source ended"; }
+
+private:
+    cv::Mat frame_;
+    std::size_t count_;
+    std::size_t handed_ = 0;
+};
+
+TEST(ReadLive, ReadsOrDropsEveryFrameInOrderAndStopsWhenAsked)
+{
+    const cv::Mat two = TwoClocks(kNearWraps, 0, VideoLagUs(0));
+    struct LiveCase {
+        std::size_t framesGiven;
+        std::optional<std::size_t> frameLimit;
+        int exitCode;
+    };
+    for (const LiveCase c : {LiveCase{12, std::nullopt, kExitLiveSourceStopped}, LiveCase{100'000, 3, kExitFine}}) {
+        PreparedFrames source(two, c.framesGiven);
+        LiveOptions options;
+        options.style.format = ReportFormat::JsonLines;
+        options.frameLimit = c.frameLimit;
+        std::atomic<bool> stop{false};
+        std::ostringstream out, messages;
+        const LiveOutcome outcome = ReadLive(source, "prepared", options, stop, out, messages);
+        EXPECT_EQ(outcome.exitCode, c.exitCode) << messages.str();
+        EXPECT_EQ(messages.str().find("the source stopped") != std::string::npos, c.exitCode == kExitLiveSourceStopped);
+        if (c.frameLimit) {
+            EXPECT_EQ(outcome.samples.size(), *c.frameLimit);
+        } else {
+            EXPECT_EQ(outcome.samples.size() + outcome.framesDropped, c.framesGiven);
+        }
+        std::istringstream rows(out.str());
+        std::optional<int> lastFrame;
+        std::size_t rowCount = 0;
+        for (std::string line; std::getline(rows, line); ++rowCount) {
+            const Json row = Json::parse(line);
+            EXPECT_EQ(row.at("latency_us"), VideoLagUs(0));
+            if (lastFrame) {
+                EXPECT_GT(row.at("frame").get<int>(), *lastFrame);
+            }
+            lastFrame = row.at("frame").get<int>();
+        }
+        EXPECT_EQ(rowCount, outcome.samples.size());
+    }
+}
+
 TEST_F(TixaboRead, UsageErrorsExitWithTwo)
 {
-    for (const char* arguments : {"", "--reference sideways blank.png", "--csv blank.png", "--no-such-option blank.png"}) {
+    for (const char* arguments : {"", "--reference sideways blank.png", "--csv blank.png", "--no-such-option blank.png",
+                                  "--live x11:1 blank.png", "--duration 5 blank.png", "--live clip.mp4"}) {
         EXPECT_EQ(Run(arguments).exitCode, kExitUsage) << arguments;  // --json and --csv together included
     }
 }
