@@ -124,6 +124,7 @@ JudgedFrame JudgeTask(FrameTask task, const VerdictOptions& options)
         return judged;
     }
     judged.row.verdict = JudgeFrame(ReadClocks(picture), options);
+    judged.row.pictureHeightPx = picture.rows;
     // Rows past the cut are no picture: a window's newest line may be among
     // them, so what is read is shown but gives no latency.
     if (!task.imageFile.empty() && JpegCutShort(task.imageFile)) {

@@ -8,6 +8,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "reader/picture_file.h"
+#include "reader/report.h"
 
 namespace {
 
@@ -140,16 +141,40 @@ void DrawLatencyOverTime(cv::Mat& canvas, const cv::Rect& pixels, const std::vec
     }
 }
 
-void DrawHistogram(cv::Mat& canvas, const cv::Rect& pixels, const std::vector<LatencySample>& samples)
+struct Bins {
+    Range rangeMs;
+    std::size_t count = 0;
+    double widthMs = 0;
+};
+
+// Where a frame step shows, a bin a step wide about each whole number of
+// steps (the values a quantised latency takes); else about the square root
+// of the sample count. Never more bins than the picture shows apart.
+Bins BinsFor(const std::vector<double>& latenciesMs, std::optional<double> frameStepMs)
+{
+    constexpr double kMostBins = 60.0;
+    const Range dataRange = RangeOf(latenciesMs);
+    if (frameStepMs) {
+        const double low = (std::floor(dataRange.low / *frameStepMs + 0.5) - 0.5) * *frameStepMs;
+        const double high = (std::floor(dataRange.high / *frameStepMs + 0.5) + 0.5) * *frameStepMs;
+        const double count = std::round((high - low) / *frameStepMs);
+        if (count <= kMostBins) return {{low, high}, static_cast<std::size_t>(count), *frameStepMs};
+    }
+    const auto count = static_cast<std::size_t>(std::clamp(std::sqrt(static_cast<double>(latenciesMs.size())), 5.0, kMostBins));
+    return {dataRange, count, (dataRange.high - dataRange.low) / static_cast<double>(count)};
+}
+
+void DrawHistogram(cv::Mat& canvas, const cv::Rect& pixels, const std::vector<LatencySample>& samples,
+                   std::optional<double> frameStepMs)
 {
     std::vector<double> latenciesMs;
     for (const LatencySample& sample : samples) {
         if (sample.latencyUs) latenciesMs.push_back(static_cast<double>(*sample.latencyUs) / 1000.0);
     }
-    // About the square root of the sample count, as many bins as the picture shows apart.
-    const auto binCount = static_cast<std::size_t>(std::clamp(std::sqrt(static_cast<double>(latenciesMs.size())), 5.0, 60.0));
-    const Range xRange = RangeOf(latenciesMs);
-    const double binWidthMs = (xRange.high - xRange.low) / static_cast<double>(binCount);
+    const Bins bins = BinsFor(latenciesMs, frameStepMs);
+    const Range xRange = bins.rangeMs;
+    const std::size_t binCount = bins.count;
+    const double binWidthMs = bins.widthMs;
     std::vector<int> counts(binCount, 0);
     for (double latencyMs : latenciesMs) {
         const auto bin = static_cast<std::size_t>((latencyMs - xRange.low) / binWidthMs);
@@ -158,7 +183,8 @@ void DrawHistogram(cv::Mat& canvas, const cv::Rect& pixels, const std::vector<La
     const int mostInBin = *std::max_element(counts.begin(), counts.end());
     // Counts are whole: a range of at least 5 keeps the ticks on whole numbers.
     const PlotArea area{pixels, xRange, {0, std::max(mostInBin, 5) * 1.1}};
-    DrawAxes(canvas, area, "latency ms", "frames");
+    DrawAxes(canvas, area, frameStepMs && binWidthMs == *frameStepMs ? "latency ms (a bin a frame step)" : "latency ms",
+             "frames");
     for (std::size_t bin = 0; bin < binCount; ++bin) {
         if (counts[bin] == 0) continue;
         const double binLowMs = xRange.low + static_cast<double>(bin) * binWidthMs;
@@ -181,6 +207,29 @@ std::string Title(const Summary& summary)
     return text;
 }
 
+// The frame step and what follows from it.
+std::string Subtitle(const Summary& summary)
+{
+    if (!summary.refresh || !summary.latency) return {};
+    const RefreshStats& refresh = *summary.refresh;
+    char text[200];
+    std::snprintf(text, sizeof text, "mean %.3f +- %.3f ms (%.2f frames)   frame step %.3f ms (%.2f Hz)%s",
+                  summary.latency->meanUs / 1000, refresh.meanStandardErrorUs / 1000,
+                  summary.latency->meanUs / refresh.frameStepUs, refresh.frameStepUs / 1000, 1e6 / refresh.frameStepUs,
+                  refresh.quantised ? ", percentiles quantised" : "");
+    return text;
+}
+
+std::string WarningsLine(const Summary& summary)
+{
+    std::string text;
+    for (const SetupWarning warning : summary.warnings) {
+        text += (text.empty() ? "warnings: " : ", ");
+        text += SetupWarningName(warning);
+    }
+    return text;
+}
+
 }  // namespace
 
 bool WriteLatencyPlot(const std::filesystem::path& pngPath, const std::vector<LatencySample>& samples,
@@ -189,8 +238,12 @@ bool WriteLatencyPlot(const std::filesystem::path& pngPath, const std::vector<La
     cv::Mat canvas(kHeightPx, kWidthPx, CV_8UC3, cv::Scalar(255, 255, 255));
     cv::putText(canvas, Title(summary), {90, 32}, kFont, 0.65, kInk, 1, cv::LINE_AA);
     const std::string legend = "red marks: rejected samples";
-    PutText(canvas, legend, {kWidthPx - 40 - TextWidthPx(legend), 68}, kRejectedColour);
-    DrawLatencyOverTime(canvas, {90, 80, kWidthPx - 130, 420}, samples);
-    DrawHistogram(canvas, {90, 600, kWidthPx - 130, 230}, samples);
+    PutText(canvas, legend, {kWidthPx - 40 - TextWidthPx(legend), 88}, kRejectedColour);
+    DrawLatencyOverTime(canvas, {90, 100, kWidthPx - 130, 400}, samples);
+    PutText(canvas, Subtitle(summary), {90, 58}, kInk);
+    PutText(canvas, WarningsLine(summary), {30, kHeightPx - 10}, kRejectedColour);
+    std::optional<double> frameStepMs;
+    if (summary.refresh) frameStepMs = summary.refresh->frameStepUs / 1000;
+    DrawHistogram(canvas, {90, 600, kWidthPx - 130, 230}, samples, frameStepMs);
     return WritePng(pngPath, canvas);
 }

@@ -139,7 +139,7 @@ LiveOutcome ReadLive(LiveFrames& source, const std::string& sourceName, const Li
         if (options.rowsOnStatusTerminal) status.Clear();
         WriteReportRow(out, options.style, judged.row);
         out.flush();
-        outcome.samples.push_back({judged.row.frameTimeS, verdict.latencyUs, verdict.rejection});
+        outcome.samples.push_back(SampleOfRow(judged.row));
         status.Show(outcome.samples, slot.DroppedCount());
     };
     try {

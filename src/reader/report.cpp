@@ -135,6 +135,21 @@ void WriteTableRow(std::ostream& out, const ReportStyle& style, const FrameRow& 
     out << line.substr(0, line.find_last_not_of(' ') + 1) << '\n';
 }
 
+void WriteRefreshText(std::ostream& out, const LatencyStats& stats, const RefreshStats& refresh)
+{
+    const double stepMs = refresh.frameStepUs / 1000;
+    out << Printed("latency: mean %.3f ms +- %.3f (standard error over %zu source frames), jitter %.3f ms; "
+                   "%.2f frame steps (median %.2f, +- 1 of quantisation)\n",
+                   stats.meanUs / 1000, refresh.meanStandardErrorUs / 1000, refresh.sourceFrameCount,
+                   refresh.jitterUs / 1000, stats.meanUs / refresh.frameStepUs, stats.medianUs / refresh.frameStepUs);
+    out << Printed("frame step: %.3f ms (%.2f Hz), %s\n", stepMs, 1e6 / refresh.frameStepUs,
+                   refresh.stepFromLines ? "from the window's lines" : "from consecutive frames' readings");
+    if (refresh.quantised) {
+        out << "note: the frame step is a large part of the latency: the median and percentiles are quantised to "
+               "it, and the mean estimates the delay\n";
+    }
+}
+
 void WriteSummaryText(std::ostream& out, const Summary& summary)
 {
     out << "read " << summary.readCount << ", rejected " << summary.RejectedCount();
@@ -156,9 +171,78 @@ void WriteSummaryText(std::ostream& out, const Summary& summary)
     out << Printed("latency ms: min %.3f  median %.3f  mean %.3f  p95 %.3f  p99 %.3f  max %.3f\n", stats.minUs / 1000,
                    stats.medianUs / 1000, stats.meanUs / 1000, stats.p95Us / 1000, stats.p99Us / 1000,
                    stats.maxUs / 1000);
+    if (summary.refresh) WriteRefreshText(out, stats, *summary.refresh);
+    for (const SetupWarning warning : summary.warnings) out << "warning: " << SetupWarningText(warning, summary) << '\n';
+}
+
+// The median step between a window's neighbouring lines, each a frame of
+// the clock apart; none for a window of one line.
+std::optional<double> LineStepUs(const ClockReading& reading)
+{
+    std::vector<double> stepsUs;
+    for (std::size_t i = 1; i < reading.lines.size(); ++i) {
+        const std::int64_t stepUs = MicrosDifferenceUs(reading.lines[i].micros, reading.lines[i - 1].micros);
+        if (stepUs > 0) stepsUs.push_back(static_cast<double>(stepUs));
+    }
+    if (stepsUs.empty()) return std::nullopt;
+    std::sort(stepsUs.begin(), stepsUs.end());
+    return PercentileOfSorted(stepsUs, 0.5);
 }
 
 }  // namespace
+
+std::string_view SetupWarningName(SetupWarning warning)
+{
+    switch (warning) {
+    case SetupWarning::LongExposure: return "long exposure";
+    case SetupWarning::RepeatedFrames: return "repeated frames";
+    case SetupWarning::RollingShutter: return "rolling shutter";
+    case SetupWarning::FewSamplesForP99: return "few samples for p99";
+    }
+    return "";
+}
+
+std::string SetupWarningText(SetupWarning warning, const Summary& summary)
+{
+    const double share = summary.heightBelowReferenceShare;
+    switch (warning) {
+    case SetupWarning::LongExposure:
+        return "many frames show several clock frames in one exposure: the camera exposes for longer than a frame "
+               "step; give it more light or a shorter exposure";
+    case SetupWarning::RepeatedFrames:
+        return "consecutive frames often show the same source frame: the camera repeats frames or films faster than "
+               "the source draws; each source frame counts once in the mean's standard error";
+    case SetupWarning::RollingShutter:
+        return Printed("the clocks stand %.0f%% of the picture apart in height: if a camera took it, a typical phone's "
+                       "rolling shutter (rows read out over about %.0f ms) sees the lower one %.1f ms later, making "
+                       "the latency that much %s; film them side by side",
+                       std::abs(share) * 100, kTypicalRollingShutterMs, std::abs(share) * kTypicalRollingShutterMs,
+                       share > 0 ? "shorter" : "longer");
+    case SetupWarning::FewSamplesForP99:
+        return Printed("the p99 comes from %zu samples: under 100, it is hardly other than the maximum",
+                       summary.readCount);
+    }
+    return "";
+}
+
+LatencySample SampleOfRow(const FrameRow& row)
+{
+    const FrameVerdict& verdict = row.verdict;
+    LatencySample sample{row.frameTimeS, verdict.latencyUs, verdict.rejection, {}, {}, {}};
+    if (!verdict.latencyUs) return sample;
+    const auto reference = std::find_if(verdict.clocks.begin(), verdict.clocks.end(),
+                                        [](const JudgedClock& clock) { return clock.reference; });
+    const auto farthest = std::find_if(verdict.clocks.begin(), verdict.clocks.end(),
+                                       [&](const JudgedClock& clock) { return clock.latencyUs == verdict.latencyUs; });
+    if (reference == verdict.clocks.end()) return sample;
+    sample.referenceMicros = reference->reading.Newest().micros;
+    sample.lineStepUs = LineStepUs(reference->reading);
+    if (farthest != verdict.clocks.end() && row.pictureHeightPx > 0) {
+        sample.heightBelowReferenceShare =
+            (farthest->reading.position.y - reference->reading.position.y) / static_cast<double>(row.pictureHeightPx);
+    }
+    return sample;
+}
 
 std::string FormatWall(std::uint32_t wallMs)
 {
@@ -202,6 +286,24 @@ nlohmann::ordered_json SummaryJson(const Summary& summary)
                                 {"rejected_by_reason", rejectedByReason},
                                 {"latency_us", latency}};
     if (summary.framesDropped) json["frames_dropped"] = *summary.framesDropped;
+    if (summary.refresh && summary.latency) {
+        const RefreshStats& refresh = *summary.refresh;
+        json["latency_us"]["mean_standard_error"] = Rounded(refresh.meanStandardErrorUs, 3);
+        json["latency_us"]["jitter"] = Rounded(refresh.jitterUs, 3);
+        json["source_frames"] = refresh.sourceFrameCount;
+        json["frame_step_us"] = Rounded(refresh.frameStepUs, 3);
+        json["frame_rate_hz"] = Rounded(1e6 / refresh.frameStepUs, 3);
+        json["frame_step_from"] = refresh.stepFromLines ? "lines" : "frames";
+        json["latency_frames"] = {{"mean", Rounded(summary.latency->meanUs / refresh.frameStepUs, 3)},
+                                  {"median", Rounded(summary.latency->medianUs / refresh.frameStepUs, 3)},
+                                  {"quantisation", 1}};
+        json["quantised"] = refresh.quantised;
+    }
+    nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+    for (const SetupWarning warning : summary.warnings) {
+        warnings.push_back({{"kind", SetupWarningName(warning)}, {"message", SetupWarningText(warning, summary)}});
+    }
+    json["warnings"] = warnings;
     return json;
 }
 

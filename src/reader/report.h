@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -17,7 +18,15 @@ struct FrameRow {
     std::size_t frame = 0;
     std::optional<double> frameTimeS;  // video frames only
     FrameVerdict verdict;
+    int pictureHeightPx = 0;  // 0 when no picture was decoded
 };
+
+// A setup warning's short name ("rolling shutter") and its advice in words.
+std::string_view SetupWarningName(SetupWarning warning);
+std::string SetupWarningText(SetupWarning warning, const Summary& summary);
+
+// What the summary and the plot keep of a judged picture.
+LatencySample SampleOfRow(const FrameRow& row);
 
 enum class ReportFormat { Table, Csv, JsonLines };
 

@@ -41,7 +41,7 @@ public:
             Tell(frame.problemMessage);
         }
         WriteReportRow(out_, options_.style, frame.row);
-        result_.samples.push_back({frame.row.frameTimeS, verdict.latencyUs, verdict.rejection});
+        result_.samples.push_back(SampleOfRow(frame.row));
         if (options_.showProgress && frame.progressTotal > 0) {
             progress_.Show(frame.row.input, frame.row.frame + 1, frame.progressTotal);
         }

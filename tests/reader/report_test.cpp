@@ -77,8 +77,10 @@ TEST(JsonLines, RejectedVideoFrameAndTroubleRows)
 TEST(JsonLines, SummaryObject)
 {
     std::ostringstream out;
-    WriteReportSummary(out, ReportFormat::JsonLines,
-                       Summarize({{std::nullopt, 40'000, std::nullopt}, {std::nullopt, std::nullopt, Rejection::Blended}}));
+    LatencySample read, blended;
+    read.latencyUs = 40'000;
+    blended.rejection = Rejection::Blended;
+    WriteReportSummary(out, ReportFormat::JsonLines, Summarize({read, blended}));
     const Json summary = Json::parse(out.str());
     EXPECT_EQ(summary["summary"], true);
     EXPECT_EQ(summary["read"], 1);
@@ -86,6 +88,44 @@ TEST(JsonLines, SummaryObject)
     EXPECT_EQ(summary["rejected_by_reason"], Json({{"blended", 1}}));
     for (const char* statistic : {"min", "median", "mean", "p95", "p99", "max"}) {
         EXPECT_EQ(summary["latency_us"][statistic], 40'000.0) << statistic;
+    }
+}
+
+// Thirty pictures of a 60 Hz source's window and a copy two or three frames
+// behind it, far below it in the picture.
+TEST(Summaries, GiveTheFrameStepTheQuantisationAndTheWarnings)
+{
+    std::vector<LatencySample> samples;
+    for (int i = 0; i < 30; ++i) {
+        LatencySample sample;
+        sample.latencyUs = (i % 2 == 0 ? 2 : 3) * 16'667;
+        sample.referenceMicros = static_cast<std::uint32_t>(i * 3 * 16'667);
+        sample.lineStepUs = 16'667;
+        sample.heightBelowReferenceShare = 0.5;
+        samples.push_back(sample);
+    }
+    const Summary summary = Summarize(samples);
+    std::ostringstream json, text;
+    WriteReportSummary(json, ReportFormat::JsonLines, summary);
+    WriteReportSummary(text, ReportFormat::Table, summary);
+    const Json parsed = Json::parse(json.str());
+    EXPECT_EQ(parsed["frame_step_us"], 16'667.0);
+    EXPECT_NEAR(parsed["frame_rate_hz"].get<double>(), 60.0, 0.01);
+    EXPECT_EQ(parsed["frame_step_from"], "lines");
+    EXPECT_EQ(parsed["source_frames"], 30);
+    EXPECT_NEAR(parsed["latency_frames"]["mean"].get<double>(), 2.5, 1e-9);
+    EXPECT_EQ(parsed["quantised"], true);
+    EXPECT_GT(parsed["latency_us"]["mean_standard_error"].get<double>(), 0.0);
+    std::vector<std::string> kinds;
+    for (const Json& warning : parsed["warnings"]) kinds.push_back(warning["kind"]);
+    EXPECT_EQ(kinds, (std::vector<std::string>{"rolling shutter", "few samples for p99"}));
+    for (const char* line : {"frame step: 16.667 ms (60.00 Hz), from the window's lines",
+                             "note: the frame step is a large part of the latency",
+                             "2.50 frame steps (median 2.50, +- 1 of quantisation)",
+                             "warning: the clocks stand 50% of the picture apart in height",
+                             "12.5 ms later, making the latency that much shorter",
+                             "warning: the p99 comes from 30 samples"}) {
+        EXPECT_NE(text.str().find(line), std::string::npos) << line << "\n" << text.str();
     }
 }
 
@@ -97,7 +137,7 @@ TEST(Csv, RowsOfTheHeadersColumnsWithNamesQuoted)
     FrameRow quoted = AcceptedImage();
     quoted.input = "a \"b\", c.png";
     for (const FrameRow& row : {quoted, BlendedVideoFrame(),
-                                FrameRow{"x.png", 0, std::nullopt, RejectedInput(Rejection::NotImageOrVideo)}}) {
+                                FrameRow{"x.png", 0, std::nullopt, RejectedInput(Rejection::NotImageOrVideo), 0}}) {
         WriteReportRow(out, csv, row);
     }
     EXPECT_EQ(out.str(),

@@ -10,12 +10,38 @@ namespace {
 
 LatencySample Read(std::int64_t latencyUs)
 {
-    return {std::nullopt, latencyUs, std::nullopt};
+    LatencySample sample;
+    sample.latencyUs = latencyUs;
+    return sample;
 }
 
 LatencySample Rejected(Rejection rejection)
 {
-    return {std::nullopt, std::nullopt, rejection};
+    LatencySample sample;
+    sample.rejection = rejection;
+    return sample;
+}
+
+constexpr std::int64_t kStepUs = 16'667;
+
+// A camera filming a source that draws a frame every kStepUs and a copy
+// that shows, delayUs later, the newest frame it has: each picture reads
+// a whole number of steps, whose mean is the delay.
+std::vector<LatencySample> FilmedCopy(std::int64_t delayUs, int pictureCount, bool linesShow)
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<std::int64_t> cameraStepUs(17'000, 40'000);
+    std::vector<LatencySample> samples;
+    std::int64_t timeUs = 1'000'000;
+    for (int i = 0; i < pictureCount; ++i, timeUs += cameraStepUs(random)) {
+        const std::int64_t sourceFrame = timeUs / kStepUs;
+        const std::int64_t copyFrame = (timeUs - delayUs) / kStepUs;
+        LatencySample sample = Read((sourceFrame - copyFrame) * kStepUs);
+        sample.referenceMicros = static_cast<std::uint32_t>(sourceFrame * kStepUs);
+        if (linesShow) sample.lineStepUs = static_cast<double>(kStepUs);
+        samples.push_back(sample);
+    }
+    return samples;
 }
 
 std::size_t CountOf(const Summary& summary, Rejection rejection)
@@ -57,6 +83,62 @@ TEST(Summarize, HandlesOneSampleAndNone)
     const Summary none = Summarize({Rejected(Rejection::OneClock)});
     EXPECT_FALSE(none.latency);
     EXPECT_EQ(CountOf(none, Rejection::OneClock), 1u);
+}
+
+TEST(Summarize, TakesTheMeanOfAQuantisedCopyForItsDelay)
+{
+    for (const bool linesShow : {true, false}) {
+        const Summary summary = Summarize(FilmedCopy(40'000, 400, linesShow));
+        ASSERT_TRUE(summary.refresh);
+        const RefreshStats& refresh = *summary.refresh;
+        EXPECT_NEAR(refresh.frameStepUs, kStepUs, 1.0) << linesShow;
+        EXPECT_EQ(refresh.stepFromLines, linesShow);
+        EXPECT_TRUE(refresh.quantised);
+        ASSERT_TRUE(summary.latency);
+        // Every sample is two or three steps, the median one of them; the mean is the delay.
+        EXPECT_TRUE(summary.latency->medianUs == 2 * kStepUs || summary.latency->medianUs == 3 * kStepUs);
+        EXPECT_NEAR(summary.latency->meanUs, 40'000, 3 * refresh.meanStandardErrorUs);
+        EXPECT_GT(refresh.meanStandardErrorUs, 0);
+        EXPECT_NEAR(refresh.jitterUs, kStepUs * 0.49, kStepUs * 0.05);  // two values, 0.4 and 0.6 of the time
+        EXPECT_GT(refresh.sourceFrameCount, 300u);
+        EXPECT_LE(refresh.sourceFrameCount, 400u);
+    }
+}
+
+TEST(Summarize, LeavesOutTheFrameStepWhereNoneShows)
+{
+    EXPECT_FALSE(Summarize({Read(50'000), Read(60'000)}).refresh);
+    // A step as small a share of the latency as this does not quantise it.
+    LatencySample slow = Read(1'000'000);
+    slow.referenceMicros = 5'000'000;
+    slow.lineStepUs = 16'667;
+    EXPECT_FALSE(Summarize({slow}).refresh->quantised);
+}
+
+TEST(Summarize, WarnsOfHowThePicturesWereTaken)
+{
+    struct WarningCase {
+        const char* what;
+        std::vector<LatencySample> samples;
+        std::vector<SetupWarning> warnings;
+    };
+    std::vector<LatencySample> blended = FilmedCopy(40'000, 120, true);
+    for (int i = 0; i < 20; ++i) blended.push_back(Rejected(Rejection::Blended));
+    std::vector<LatencySample> repeated = FilmedCopy(40'000, 120, true);
+    for (std::size_t i = 1; i < repeated.size(); i += 4) repeated[i].referenceMicros = repeated[i - 1].referenceMicros;
+    std::vector<LatencySample> farApart = FilmedCopy(40'000, 200, true);
+    for (LatencySample& sample : farApart) sample.heightBelowReferenceShare = 0.4;
+    std::vector<LatencySample> sideBySide = FilmedCopy(40'000, 200, true);
+    for (LatencySample& sample : sideBySide) sample.heightBelowReferenceShare = -0.05;
+    const std::vector<WarningCase> cases{
+        {"well taken", sideBySide, {}},
+        {"blended", blended, {SetupWarning::LongExposure}},
+        {"repeated", repeated, {SetupWarning::RepeatedFrames}},
+        {"far apart", farApart, {SetupWarning::RollingShutter}},
+        {"few", FilmedCopy(40'000, 50, true), {SetupWarning::FewSamplesForP99}},
+        {"one photo", {Read(40'000)}, {}},
+    };
+    for (const WarningCase& c : cases) EXPECT_EQ(Summarize(c.samples).warnings, c.warnings) << c.what;
 }
 
 TEST(PercentileOfSorted, InterpolatesBetweenTheClosestRanks)
