@@ -140,6 +140,7 @@ LiveOutcome ReadLive(LiveFrames& source, const std::string& sourceName, const Li
         WriteReportRow(out, options.style, judged.row);
         out.flush();
         outcome.samples.push_back(SampleOfRow(judged.row));
+        if (options.onFrameRead) options.onFrameRead(outcome.samples.back(), slot.DroppedCount());
         status.Show(outcome.samples, slot.DroppedCount());
     };
     try {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -19,6 +20,8 @@ struct LiveOptions {
     std::optional<std::size_t> frameLimit;   // frames read, not counting those dropped
     bool showStatus = false;                 // a status line on `messages`, kept up to date
     bool rowsOnStatusTerminal = false;       // `out` shows on the same terminal
+    // Told of every frame read, in order, with the frames dropped so far.
+    std::function<void(const LatencySample&, std::size_t framesDropped)> onFrameRead;
 };
 
 struct LiveOutcome {

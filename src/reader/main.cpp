@@ -13,6 +13,7 @@
 
 #include "reader/exit_codes.h"
 #include "reader/latency_plot.h"
+#include "reader/live_metrics.h"
 #include "reader/live_session.h"
 #include "reader/media_input.h"
 #include "reader/progress_bar.h"
@@ -39,6 +40,7 @@ struct CommandLine {
     std::string liveSource;
     std::optional<double> durationS;
     std::optional<std::size_t> frameLimit;
+    std::string metricsAddress;
     bool csv = false;
     bool json = false;
     std::string reference = "newest";
@@ -62,6 +64,9 @@ void DescribeOptions(CLI::App& app, CommandLine& line)
         ->needs(live);
     app.add_option("--frames", line.frameLimit, "With --live: stop after reading this many frames")
         ->check(CLI::PositiveNumber)
+        ->needs(live);
+    app.add_option("--metrics", line.metricsAddress,
+                   "With --live: serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT alone: on loopback)")
         ->needs(live);
     CLI::Option* csv = app.add_flag("--csv", line.csv, "Write CSV rows instead of the table (summary on stderr)");
     CLI::Option* json = app.add_flag("--json", line.json, "Write JSON Lines: one object per picture, then a summary");
@@ -157,7 +162,24 @@ int ReadLiveSource(const CommandLine& line)
         std::cerr << "tixabo-read: " << line.liveSource << ": " << opened.problem << '\n';
         return Conclude(line, format, {}, std::size_t{0}, kExitLiveSourceUnavailable);
     }
+    LiveMetrics metrics;
+    if (!line.metricsAddress.empty()) {
+        const std::string address = MetricsBindAddress(line.metricsAddress);
+        try {
+            const int port = metrics.Serve(address);
+            std::cerr << "tixabo-read: metrics at http://" << address.substr(0, address.rfind(':')) << ':' << port
+                      << "/metrics\n";
+        } catch (const std::exception& error) {
+            std::cerr << "tixabo-read: cannot serve metrics at " << address << ": " << error.what() << '\n';
+            return kExitUsage;
+        }
+    }
     LiveOptions options;
+    if (!line.metricsAddress.empty()) {
+        options.onFrameRead = [&](const LatencySample& sample, std::size_t framesDropped) {
+            metrics.Count(sample, framesDropped);
+        };
+    }
     options.verdict = {*ParseReferenceChoice(line.reference), line.toleranceMs};
     options.style = {format, std::max<std::size_t>(5, line.liveSource.size())};
     options.workerCount = line.threadCount;

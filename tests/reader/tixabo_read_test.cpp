@@ -28,6 +28,7 @@
 #include "clock_pictures.h"
 #include "reader/clock_reading.h"
 #include "reader/exit_codes.h"
+#include "reader/live_metrics.h"
 #include "reader/live_session.h"
 
 namespace {
@@ -189,19 +190,29 @@ protected:
 
     static void TearDownTestSuite() { fs::remove_all(folder_); }
 
+    static fs::path OutFile() { return folder_ / "out.jsonl"; }
+    static fs::path ErrorsFile() { return folder_ / "errors.txt"; }
+
+    static std::string Command(const std::string& arguments, const fs::path& executable = TIXABO_READ_PATH)
+    {
+        return "cd '" + folder_.string() + "' && '" + executable.string() + "' --json " + arguments + " >'" +
+               OutFile().string() + "' 2>'" + ErrorsFile().string() + "'";
+    }
+
+    static Outcome Collected(int exitCode)
+    {
+        Outcome outcome;
+        outcome.exitCode = exitCode;
+        std::istringstream lines(ContentOf(OutFile()));
+        for (std::string line; std::getline(lines, line);) outcome.rows.push_back(Json::parse(line));
+        outcome.errors = ContentOf(ErrorsFile());
+        return outcome;
+    }
+
     static Outcome Run(const std::string& arguments, const fs::path& executable = TIXABO_READ_PATH)
     {
-        const fs::path out = folder_ / "out.jsonl";
-        const fs::path errors = folder_ / "errors.txt";
-        const std::string command = "cd '" + folder_.string() + "' && '" + executable.string() + "' --json " + arguments +
-                                    " >'" + out.string() + "' 2>'" + errors.string() + "'";
-        const int status = std::system(command.c_str());
-        Outcome outcome;
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::istringstream lines(ContentOf(out));
-        for (std::string line; std::getline(lines, line);) outcome.rows.push_back(Json::parse(line));
-        outcome.errors = ContentOf(errors);
-        return outcome;
+        const int status = std::system(Command(arguments, executable).c_str());
+        return Collected(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }
 
     static fs::path folder_;
@@ -356,11 +367,28 @@ TEST_F(TixaboRead, ReadsAScreenLive)
         return std::system(shown.c_str()) == 0;
     }, std::chrono::seconds(20)));
     const std::string region = "+0,0," + std::to_string(two.cols) + "x" + std::to_string(two.rows);
+    // Its metrics scraped while it reads.
+    const fs::path exitCodeFile = folder_ / "live-exit-code.txt";
+    const BackgroundProcess reading(Command("--live x11:" + display + region + " --frames 120 --metrics 0") + "; echo $? >'" +
+                                        exitCodeFile.string() + "'",
+                                    folder_ / "reading.pid");
+    const auto metricsPort = [&] { return NumberAfter(ErrorsFile(), "metrics at http://127.0.0.1:"); };
+    ASSERT_TRUE(WaitFor([&] { return metricsPort().has_value() || fs::exists(exitCodeFile); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(metricsPort()) << ContentOf(ErrorsFile());
+    const fs::path scraped = folder_ / "scraped.txt";
+    const std::string scrape = "python3 -c \"import sys, urllib.request; sys.stdout.write(urllib.request.urlopen("
+                               "'http://127.0.0.1:" + std::to_string(*metricsPort()) + "/metrics').read().decode())\" >'" +
+                               scraped.string() + "' 2>/dev/null";
+    EXPECT_TRUE(WaitFor([&] {
+        return std::system(scrape.c_str()) == 0 && NumberAfter(scraped, "\ntixabo_frames_read_total ").value_or(0) > 0;
+    }, std::chrono::seconds(60))) << ContentOf(scraped);
+    EXPECT_NE(ContentOf(scraped).find("tixabo_latency_seconds_bucket{le=\"0.05\"}"), std::string::npos);
+    ASSERT_TRUE(WaitFor([&] { return NumberAfter(exitCodeFile, "").has_value(); }, std::chrono::seconds(120)));
     // A window is mapped before it is drawn: the first frames may show no
     // clock yet, every frame after the first read must read the same.
-    const Outcome outcome = Run("--live x11:" + display + region + " --frames 40");
+    const Outcome outcome = Collected(*NumberAfter(exitCodeFile, ""));
     EXPECT_EQ(outcome.exitCode, kExitFine) << outcome.errors;
-    ASSERT_EQ(outcome.rows.size(), 41u) << outcome.errors;
+    ASSERT_EQ(outcome.rows.size(), 121u) << outcome.errors;
     std::size_t read = 0;
     for (std::size_t i = 0; i + 1 < outcome.rows.size(); ++i) {
         const Json& row = outcome.rows[i];
@@ -368,7 +396,7 @@ TEST_F(TixaboRead, ReadsAScreenLive)
         EXPECT_EQ(row.at("latency_us"), VideoLagUs(0)) << row.dump();
         ++read;
     }
-    EXPECT_GE(read, 20u);
+    EXPECT_GE(read, 100u);
     EXPECT_TRUE(outcome.rows.back().contains("frames_dropped"));
 }
 
@@ -403,6 +431,25 @@ TEST_F(TixaboRead, SaysWhenALiveSourceCannotBeOpened)
     EXPECT_NE(outcome.errors.find("/dev/video-that-is-not-there: cannot open"), std::string::npos) << outcome.errors;
     ASSERT_EQ(outcome.rows.size(), 1u);
     EXPECT_EQ(outcome.rows[0].at("read"), 0);
+}
+
+TEST(LiveMetrics, CountEveryFrameForPrometheus)
+{
+    LiveMetrics metrics;
+    LatencySample read, blended;
+    read.latencyUs = 44'444;
+    blended.rejection = Rejection::Blended;
+    metrics.Count(read, 3);
+    metrics.Count(blended, 5);
+    const std::string text = metrics.Text();
+    for (const char* line : {"tixabo_latency_seconds_bucket{le=\"0.04\"} 0", "tixabo_latency_seconds_bucket{le=\"0.05\"} 1",
+                             "tixabo_latency_seconds_count 1", "tixabo_frames_read_total 1",
+                             "tixabo_frames_rejected_total{reason=\"blended\"} 1",
+                             "tixabo_frames_rejected_total{reason=\"torn\"} 0", "tixabo_frames_dropped_total 5"}) {
+        EXPECT_NE(text.find(std::string("\n") + line + "\n"), std::string::npos) << line << "\n" << text;
+    }
+    EXPECT_EQ(MetricsBindAddress("9464"), "127.0.0.1:9464");
+    EXPECT_EQ(MetricsBindAddress("0.0.0.0:9464"), "0.0.0.0:9464");
 }
 
 TEST(LiveSource, IsAScreenADeviceOrAStream)
