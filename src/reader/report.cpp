@@ -144,6 +144,10 @@ void WriteRefreshText(std::ostream& out, const LatencyStats& stats, const Refres
                    refresh.jitterUs / 1000, stats.meanUs / refresh.frameStepUs, stats.medianUs / refresh.frameStepUs);
     out << Printed("frame step: %.3f ms (%.2f Hz), %s\n", stepMs, 1e6 / refresh.frameStepUs,
                    refresh.stepFromLines ? "from the window's lines" : "from consecutive frames' readings");
+    if (refresh.copyStepUs) {
+        out << Printed("copy's step: %.3f ms (%.2f Hz), %.2f frame steps, from consecutive frames' readings\n",
+                       *refresh.copyStepUs / 1000, 1e6 / *refresh.copyStepUs, *refresh.copyStepUs / refresh.frameStepUs);
+    }
     if (refresh.quantised) {
         out << "note: the frame step is a large part of the latency: the median and percentiles are quantised to "
                "it, and the mean estimates the delay\n";
@@ -228,7 +232,7 @@ std::string SetupWarningText(SetupWarning warning, const Summary& summary)
 LatencySample SampleOfRow(const FrameRow& row)
 {
     const FrameVerdict& verdict = row.verdict;
-    LatencySample sample{row.frameTimeS, verdict.latencyUs, verdict.rejection, {}, {}, {}};
+    LatencySample sample{row.frameTimeS, verdict.latencyUs, verdict.rejection, {}, {}, {}, {}};
     if (!verdict.latencyUs) return sample;
     const auto reference = std::find_if(verdict.clocks.begin(), verdict.clocks.end(),
                                         [](const JudgedClock& clock) { return clock.reference; });
@@ -237,6 +241,7 @@ LatencySample SampleOfRow(const FrameRow& row)
     if (reference == verdict.clocks.end()) return sample;
     sample.referenceMicros = reference->reading.Newest().micros;
     sample.lineStepUs = LineStepUs(reference->reading);
+    if (farthest != verdict.clocks.end()) sample.farthestMicros = farthest->reading.Newest().micros;
     if (farthest != verdict.clocks.end() && row.pictureHeightPx > 0) {
         sample.heightBelowReferenceShare =
             (farthest->reading.position.y - reference->reading.position.y) / static_cast<double>(row.pictureHeightPx);
@@ -294,6 +299,7 @@ nlohmann::ordered_json SummaryJson(const Summary& summary)
         json["frame_step_us"] = Rounded(refresh.frameStepUs, 3);
         json["frame_rate_hz"] = Rounded(1e6 / refresh.frameStepUs, 3);
         json["frame_step_from"] = refresh.stepFromLines ? "lines" : "frames";
+        if (refresh.copyStepUs) json["copy_step_us"] = Rounded(*refresh.copyStepUs, 3);
         json["latency_frames"] = {{"mean", Rounded(summary.latency->meanUs / refresh.frameStepUs, 3)},
                                   {"median", Rounded(summary.latency->medianUs / refresh.frameStepUs, 3)},
                                   {"quantisation", 1}};

@@ -30,6 +30,22 @@ double MedianOf(std::vector<double> values)
     return PercentileOfSorted(values, 0.5);
 }
 
+// How far a clock's reading moved on between consecutive frames, where it
+// did.
+std::vector<double> StepsBetweenFrames(const std::vector<LatencySample>& samples,
+                                       std::optional<std::uint32_t> LatencySample::*reading)
+{
+    std::vector<double> stepsUs;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const std::optional<std::uint32_t>& before = samples[i - 1].*reading;
+        const std::optional<std::uint32_t>& after = samples[i].*reading;
+        if (!before || !after) continue;
+        const std::int64_t apartUs = MicrosDifferenceUs(*after, *before);
+        if (apartUs > 0) stepsUs.push_back(static_cast<double>(apartUs));
+    }
+    return stepsUs;
+}
+
 struct FrameStep {
     double us = 0;
     bool fromLines = false;
@@ -44,12 +60,7 @@ std::optional<FrameStep> SourceFrameStep(const std::vector<LatencySample>& sampl
         if (sample.lineStepUs) lineStepsUs.push_back(*sample.lineStepUs);
     }
     if (!lineStepsUs.empty()) return FrameStep{MedianOf(std::move(lineStepsUs)), true};
-    std::vector<double> framesApartUs;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        if (!samples[i - 1].referenceMicros || !samples[i].referenceMicros) continue;
-        const std::int64_t apartUs = MicrosDifferenceUs(*samples[i].referenceMicros, *samples[i - 1].referenceMicros);
-        if (apartUs > 0) framesApartUs.push_back(static_cast<double>(apartUs));
-    }
+    std::vector<double> framesApartUs = StepsBetweenFrames(samples, &LatencySample::referenceMicros);
     if (framesApartUs.empty()) return std::nullopt;
     const double shortestUs = *std::min_element(framesApartUs.begin(), framesApartUs.end());
     std::erase_if(framesApartUs, [&](double apartUs) { return apartUs > shortestUs * kNeighbourStepSlack; });
@@ -79,6 +90,8 @@ RefreshStats RefreshStatsOf(const std::vector<LatencySample>& samples, const std
     const double independent = static_cast<double>(std::max<std::size_t>(refresh.sourceFrameCount, 1));
     refresh.meanStandardErrorUs = refresh.jitterUs / std::sqrt(independent);
     refresh.quantised = step.us >= kQuantisedStepShare * std::abs(meanUs);
+    std::vector<double> copyStepsUs = StepsBetweenFrames(samples, &LatencySample::farthestMicros);
+    if (!copyStepsUs.empty()) refresh.copyStepUs = MedianOf(std::move(copyStepsUs));
     return refresh;
 }
 

@@ -15,10 +15,12 @@ struct LatencySample {
     std::optional<std::int64_t> latencyUs;
     std::optional<Rejection> rejection;
     // Of a frame read: the reference clock's reading (the source frame it
-    // shows), its window's step between lines where several show, and how
+    // shows) and the farthest clock's, the reference window's step between
+    // lines where several show, and how
     // far below the reference the farthest clock stands, as a share of the
     // picture's height (above when negative).
     std::optional<std::uint32_t> referenceMicros;
+    std::optional<std::uint32_t> farthestMicros;  // the clock the latency is of
     std::optional<double> lineStepUs;
     std::optional<double> heightBelowReferenceShare;
 };
@@ -43,6 +45,10 @@ struct LatencyStats {
 struct RefreshStats {
     double frameStepUs = 0;
     bool stepFromLines = false;  // from a window's lines, else from consecutive frames
+    // How far apart, typically, the source frames the copy (the farthest
+    // clock) shows in consecutive frames, when it changes: its own step,
+    // a whole number of the source's.
+    std::optional<double> copyStepUs;
     double meanStandardErrorUs = 0;  // each source frame counted once
     double jitterUs = 0;             // the samples' standard deviation
     std::size_t sourceFrameCount = 0;

@@ -105,6 +105,26 @@ TEST(Summarize, TakesTheMeanOfAQuantisedCopyForItsDelay)
     }
 }
 
+// A viewer that shows only every other source frame, filmed faster than
+// either changes: its own step is two of the source's.
+TEST(Summarize, GivesTheCopysOwnStep)
+{
+    std::vector<LatencySample> samples;
+    for (std::int64_t timeUs = 1'000'000; timeUs < 3'000'000; timeUs += 5'000) {
+        const std::int64_t sourceFrame = timeUs / kStepUs;
+        const std::int64_t copyFrame = (timeUs - 30'000) / kStepUs / 2 * 2;
+        LatencySample sample = Read((sourceFrame - copyFrame) * kStepUs);
+        sample.referenceMicros = static_cast<std::uint32_t>(sourceFrame * kStepUs);
+        sample.farthestMicros = static_cast<std::uint32_t>(copyFrame * kStepUs);
+        samples.push_back(sample);
+    }
+    const Summary summary = Summarize(samples);
+    ASSERT_TRUE(summary.refresh);
+    EXPECT_NEAR(summary.refresh->frameStepUs, kStepUs, 1.0);
+    ASSERT_TRUE(summary.refresh->copyStepUs);
+    EXPECT_NEAR(*summary.refresh->copyStepUs, 2 * kStepUs, 1.0);
+}
+
 TEST(Summarize, LeavesOutTheFrameStepWhereNoneShows)
 {
     EXPECT_FALSE(Summarize({Read(50'000), Read(60'000)}).refresh);
