@@ -121,8 +121,14 @@ LiveOutcome ReadLive(LiveFrames& source, const std::string& sourceName, const Li
     InputOutcome seen;
     StatusLine status(options.showStatus, messages);
     std::size_t framesHanded = 0;
+    // Frames the source gives after the last one read was taken are not
+    // dropped: reading had ended.
+    std::optional<std::size_t> droppedWhenEnded;
     const auto produce = [&]() -> std::optional<FrameTask> {
-        if (options.frameLimit && framesHanded == *options.frameLimit) return std::nullopt;
+        if (options.frameLimit && framesHanded == *options.frameLimit) {
+            droppedWhenEnded = slot.DroppedCount();
+            return std::nullopt;
+        }
         std::optional<LiveFrame> frame = slot.Take();
         if (!frame) return std::nullopt;
         ++framesHanded;
@@ -158,7 +164,7 @@ LiveOutcome ReadLive(LiveFrames& source, const std::string& sourceName, const Li
     stop = true;
     capture.join();
     status.Clear();
-    outcome.framesDropped = slot.DroppedCount();
+    outcome.framesDropped = droppedWhenEnded.value_or(slot.DroppedCount());
     outcome.exitCode = InputExitCode(seen);
     if (captureEnd.sourceStopped) {
         messages << "tixabo-read: " << sourceName << ": the source stopped: " << captureEnd.problem << '\n';
