@@ -13,6 +13,7 @@
 
 #include "reader/exit_codes.h"
 #include "reader/latency_plot.h"
+#include "reader/learnt_digits_cache.h"
 #include "reader/live_metrics.h"
 #include "reader/live_session.h"
 #include "reader/media_input.h"
@@ -162,6 +163,9 @@ int ReadLiveSource(const CommandLine& line)
         std::cerr << "tixabo-read: " << line.liveSource << ": " << opened.problem << '\n';
         return Conclude(line, format, {}, std::size_t{0}, kExitLiveSourceUnavailable);
     }
+    // Learnt (or loaded) before reading starts: the first frames would
+    // otherwise wait for it, and those behind them be dropped.
+    SharedDigitClassifier();
     LiveMetrics metrics;
     if (!line.metricsAddress.empty()) {
         const std::string address = MetricsBindAddress(line.metricsAddress);
