@@ -12,25 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "clock_corpus.h"
+#include "bench_video_frames.h"
 #include "reader/learnt_digits_cache.h"
 #include "reader/live_session.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kDistinctFrames = 6;
 constexpr double kSecondsPerRun = 5.0;
-
-std::vector<cv::Mat> VideoFrames(cv::Size sizePx)
-{
-    std::vector<cv::Mat> frames;
-    const CorpusCase video = MakeVideoCase(1, sizePx);
-    for (int frame = 0; frame < kDistinctFrames; ++frame) {
-        frames.push_back(RenderCorpusCase(VideoFrameCase(video, frame, kDistinctFrames)).picture.bgr);
-    }
-    return frames;
-}
 
 // A source giving copies of the frames in turn at a camera's pace, for
 // kSecondsPerRun.
@@ -93,7 +82,7 @@ int main()
 {
     SharedDigitClassifier();  // learnt once, before any timing
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::vector<cv::Mat> frames = VideoFrames({1920, 1080});
+    const std::vector<cv::Mat> frames = BenchVideoFrames({1920, 1080});
     std::printf("Live reading of 1920x1080 frames of two clocks, %.0f s a run (%u cores)\n\n", kSecondsPerRun, cores);
     std::printf("%-22s %8s %10s %10s %10s %10s %10s\n", "source", "threads", "offered", "dropped", "read/s", "dropped %",
                 "RSS MB");  // the process's, after the run

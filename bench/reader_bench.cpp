@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "clock_corpus.h"
+#include "bench_video_frames.h"
 #include "reader/clock_reading.h"
 #include "reader/learnt_digits_cache.h"
 #include "reader/line_finder.h"
@@ -16,23 +16,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kDistinctFrames = 6;
 constexpr double kSecondsPerMeasurement = 3.0;
-
-// Frames of both display modes (multi-line mode has five lines to read).
-std::vector<cv::Mat> VideoFrames(cv::Size sizePx)
-{
-    std::vector<cv::Mat> frames;
-    int framesOfMode[2] = {0, 0};
-    for (std::uint64_t seed = 1; framesOfMode[0] + framesOfMode[1] < kDistinctFrames; ++seed) {
-        const CorpusCase video = MakeVideoCase(seed, sizePx);
-        int& taken = framesOfMode[video.displayMode == 0 ? 0 : 1];
-        for (int frame = 0; frame < kDistinctFrames / 2 && taken < kDistinctFrames / 2; ++frame, ++taken) {
-            frames.push_back(RenderCorpusCase(VideoFrameCase(video, frame, kDistinctFrames)).picture.bgr);
-        }
-    }
-    return frames;
-}
 
 // Frames read per second by `threads` threads each reading frames in turn.
 template <typename Read>
@@ -66,7 +50,7 @@ int main()
     std::printf("Frames read per second, photo-like frames of two clocks (%u cores)\n\n", cores);
     std::printf("%-10s %-28s %10s %10s\n", "frame", "work", "1 thread", "all cores");
     for (const cv::Size size : {cv::Size(1920, 1080), cv::Size(3840, 2160)}) {
-        const std::vector<cv::Mat> frames = VideoFrames(size);
+        const std::vector<cv::Mat> frames = BenchVideoFrames(size);
         const auto whole = [](const cv::Mat& frame) { ReadClocks(frame); };
         const auto findOnly = [](const cv::Mat& frame) { FindTextLines(InkScore(frame)); };
         const auto scoreOnly = [](const cv::Mat& frame) { InkScore(frame); };

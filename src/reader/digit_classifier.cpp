@@ -150,11 +150,10 @@ struct LearningSums {
     cv::Mat prototypeDigits;
 };
 
-// The learning lines of a sharp rendering, top to bottom; every one must be
+// The learning lines found in a sharp rendering, top to bottom; every one must be
 // found, or the font's digits would be learnt in part.
-std::vector<TextLine> SharpLines(const cv::Mat& sharp, std::size_t lineCount, const std::string& family)
+std::vector<TextLine> SharpLines(std::vector<TextLine> lines, std::size_t lineCount, const std::string& family)
 {
-    std::vector<TextLine> lines = FindTextLines(InkScore(sharp));
     if (lines.size() != lineCount) {
         throw std::runtime_error("learning the digits of " + family + ": " + std::to_string(lines.size()) + " of its " +
                                  std::to_string(lineCount) + " lines found");
@@ -339,8 +338,9 @@ void LearnFace(FcPattern* font, const std::string& family, int strokeGrowthPx,
                              : family + " " + std::to_string(std::abs(strokeGrowthPx)) +
                                    (strokeGrowthPx > 0 ? " px heavier" : " px lighter");
     const cv::Mat sharp = RenderLines(font, lineTexts, strokeGrowthPx);
-    if (strokeGrowthPx < 0 && FindTextLines(InkScore(sharp)).size() != lineTexts.size()) return;
-    const std::vector<TextLine> sharpLines = SharpLines(sharp, lineTexts.size(), what);
+    std::vector<TextLine> found = FindTextLines(InkScore(sharp));
+    if (strokeGrowthPx < 0 && found.size() != lineTexts.size()) return;
+    const std::vector<TextLine> sharpLines = SharpLines(std::move(found), lineTexts.size(), what);
     sums.modeSums.push_back(cv::Mat(cv::Mat::zeros(10, kFeatureCount, CV_64F)));
     sums.modeCounts.push_back(cv::Mat(cv::Mat::zeros(10, 1, CV_64F)));
     for (const double sigma : kLearnBlurSigmasPx) {

@@ -1,7 +1,5 @@
 #include "reader/frame_source.h"
 
-#include <cmath>
-
 #include "reader/clock_reading.h"
 #include "reader/media_input.h"
 #include "reader/picture_file.h"

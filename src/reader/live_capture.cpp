@@ -41,42 +41,42 @@ public:
         avformat_close_input(&input_);
     }
 
-    bool Open(const LiveSourceSpec& spec, const std::atomic<bool>& stop, std::string& problem)
+    bool Open(const LiveSourceRequest& request, const std::atomic<bool>& stop, std::string& problem)
     {
         // FFmpeg's own notes on a source add nothing to what we say of it.
         av_log_set_level(AV_LOG_QUIET);
         avdevice_register_all();
         const AVInputFormat* format = nullptr;
-        if (!spec.inputFormat.empty() && (format = av_find_input_format(spec.inputFormat.c_str())) == nullptr) {
-            problem = "FFmpeg has no " + spec.inputFormat + " input";
+        if (!request.inputFormat.empty() && (format = av_find_input_format(request.inputFormat.c_str())) == nullptr) {
+            problem = "FFmpeg has no " + request.inputFormat + " input";
             return false;
         }
         input_ = avformat_alloc_context();
         input_->interrupt_callback = {Interrupted, const_cast<std::atomic<bool>*>(&stop)};
         AVDictionary* options = nullptr;
-        if (!spec.videoSize.empty()) av_dict_set(&options, "video_size", spec.videoSize.c_str(), 0);
-        if (spec.inputFormat == "x11grab") av_dict_set(&options, "framerate", kScreenGrabFramerate, 0);
-        if (spec.inputFormat.empty()) av_dict_set(&options, "rw_timeout", kStreamTimeoutUs, 0);
-        const int opened = avformat_open_input(&input_, spec.address.c_str(), format, &options);
+        if (!request.videoSize.empty()) av_dict_set(&options, "video_size", request.videoSize.c_str(), 0);
+        if (request.inputFormat == "x11grab") av_dict_set(&options, "framerate", kScreenGrabFramerate, 0);
+        if (request.inputFormat.empty()) av_dict_set(&options, "rw_timeout", kStreamTimeoutUs, 0);
+        const int opened = avformat_open_input(&input_, request.address.c_str(), format, &options);
         av_dict_free(&options);
         if (opened < 0) {
-            problem = "cannot open " + spec.address + ": " + AvErrorText(opened);
+            problem = "cannot open " + request.address + ": " + AvErrorText(opened);
             return false;
         }
         if (const int found = avformat_find_stream_info(input_, nullptr); found < 0) {
-            problem = spec.address + ": " + AvErrorText(found);
+            problem = request.address + ": " + AvErrorText(found);
             return false;
         }
         const AVCodec* codec = nullptr;
         stream_ = av_find_best_stream(input_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
         if (stream_ < 0 || codec == nullptr) {
-            problem = spec.address + ": no video in it";
+            problem = request.address + ": no video in it";
             return false;
         }
         decoder_ = avcodec_alloc_context3(codec);
         avcodec_parameters_to_context(decoder_, input_->streams[stream_]->codecpar);
         if (const int ready = avcodec_open2(decoder_, codec, nullptr); ready < 0) {
-            problem = spec.address + ": " + AvErrorText(ready);
+            problem = request.address + ": " + AvErrorText(ready);
             return false;
         }
         packet_ = av_packet_alloc();
@@ -135,9 +135,9 @@ private:
 
 }  // namespace
 
-extern "C" LiveFrames* TixaboOpenLiveSource(const LiveSourceSpec& spec, const std::atomic<bool>& stop,
+extern "C" LiveFrames* TixaboOpenLiveSource(const LiveSourceRequest& request, const std::atomic<bool>& stop,
                                            std::string& problem)
 {
     auto frames = std::make_unique<AvLiveFrames>();
-    return frames->Open(spec, stop, problem) ? frames.release() : nullptr;
+    return frames->Open(request, stop, problem) ? frames.release() : nullptr;
 }

@@ -50,12 +50,6 @@ CaptureEnd Capture(LiveFrames& source, const LiveOptions& options, const std::at
     return end;
 }
 
-double SortedPercentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    return PercentileOfSorted(values, fraction);
-}
-
 // Kept on the last line of the terminal. Its figures are worked out anew no
 // more often than kStatusRedrawInterval; rows written to the same terminal
 // erase it first, and it is drawn again below them.
@@ -107,7 +101,7 @@ std::string LiveStatusText(const std::vector<LatencySample>& samples, std::size_
     }
     const double nowMs = latenciesMs.back();
     std::snprintf(text, sizeof text, "latency now %.1f ms, median %.1f, p95 %.1f; read %zu, rejected %zu, dropped %zu",
-                  nowMs, SortedPercentile(latenciesMs, 0.5), SortedPercentile(latenciesMs, 0.95), latenciesMs.size(),
+                  nowMs, PercentileOf(latenciesMs, 0.5), PercentileOf(latenciesMs, 0.95), latenciesMs.size(),
                   samples.size() - latenciesMs.size(), framesDropped);
     return text;
 }

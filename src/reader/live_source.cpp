@@ -10,16 +10,16 @@ constexpr std::string_view kAddressMark = "://";
 
 // "DISPLAY" or "DISPLAY+X,Y,WxH", DISPLAY as X11 names it (":1", "host:0.1")
 // or just its number.
-std::optional<LiveSourceSpec> ScreenSpec(std::string_view screen, std::string_view defaultDisplay)
+std::optional<LiveSourceRequest> ScreenRequest(std::string_view screen, std::string_view defaultDisplay)
 {
-    LiveSourceSpec spec{"x11grab", {}, {}};
+    LiveSourceRequest request{"x11grab", {}, {}};
     const std::size_t regionAt = screen.find('+');
     std::string display(screen.substr(0, regionAt));
     if (display.empty()) display = defaultDisplay;
     if (display.empty()) return std::nullopt;
     if (display.find(':') == std::string::npos) display.insert(0, ":");
-    spec.address = display;
-    if (regionAt == std::string_view::npos) return spec;
+    request.address = display;
+    if (regionAt == std::string_view::npos) return request;
     // "+X,Y,WxH": FFmpeg takes the corner in the address and the size apart.
     const std::string_view region = screen.substr(regionAt + 1);
     const std::size_t sizeAt = region.rfind(',');
@@ -35,32 +35,32 @@ std::optional<LiveSourceSpec> ScreenSpec(std::string_view screen, std::string_vi
         return true;
     };
     if (!digitsOnly(corner, ',') || !digitsOnly(size, 'x')) return std::nullopt;
-    spec.address += "+" + std::string(corner);
-    spec.videoSize = size;
-    return spec;
+    request.address += "+" + std::string(corner);
+    request.videoSize = size;
+    return request;
 }
 
 }  // namespace
 
-std::optional<LiveSourceSpec> ParseLiveSource(std::string_view source, std::string_view defaultDisplay)
+std::optional<LiveSourceRequest> ParseLiveSource(std::string_view source, std::string_view defaultDisplay)
 {
-    if (source.starts_with(kScreenPrefix)) return ScreenSpec(source.substr(kScreenPrefix.size()), defaultDisplay);
+    if (source.starts_with(kScreenPrefix)) return ScreenRequest(source.substr(kScreenPrefix.size()), defaultDisplay);
     if (source.starts_with(kDevicePrefix) && source.size() > kDevicePrefix.size()) {
-        return LiveSourceSpec{"video4linux2", std::string(source), {}};
+        return LiveSourceRequest{"video4linux2", std::string(source), {}};
     }
     const std::size_t mark = source.find(kAddressMark);
     if (mark != std::string_view::npos && mark > 0 && mark + kAddressMark.size() < source.size()) {
-        return LiveSourceSpec{{}, std::string(source), {}};
+        return LiveSourceRequest{{}, std::string(source), {}};
     }
     return std::nullopt;
 }
 
-OpenedLiveSource OpenLiveSource(const LiveSourceSpec& spec, const std::atomic<bool>& stop)
+OpenedLiveSource OpenLiveSource(const LiveSourceRequest& request, const std::atomic<bool>& stop)
 {
     std::string problem;
     const auto open = reinterpret_cast<decltype(&TixaboOpenLiveSource)>(DecoderModuleEntry("TixaboOpenLiveSource", problem));
     if (open == nullptr) return {nullptr, problem};
-    std::unique_ptr<LiveFrames> frames(open(spec, stop, problem));
+    std::unique_ptr<LiveFrames> frames(open(request, stop, problem));
     if (!frames) return {nullptr, problem};
     return {std::move(frames), {}};
 }

@@ -10,7 +10,7 @@
 
 // Where live frames come from, as FFmpeg opens it: an input format (empty to
 // let FFmpeg tell from the address), the address, and a capture size.
-struct LiveSourceSpec {
+struct LiveSourceRequest {
     std::string inputFormat;
     std::string address;
     std::string videoSize;  // "WxH", the region of a screen; empty for all of it
@@ -19,7 +19,7 @@ struct LiveSourceSpec {
 // `x11:DISPLAY` or `x11:DISPLAY+X,Y,WxH` (a screen or a region of it), a
 // V4L2 device (`/dev/video0`), or a stream address (`rtsp://`, `srt://`,
 // `udp://`, `http://`, ...). Nothing for anything else.
-std::optional<LiveSourceSpec> ParseLiveSource(std::string_view source, std::string_view defaultDisplay);
+std::optional<LiveSourceRequest> ParseLiveSource(std::string_view source, std::string_view defaultDisplay);
 
 // A live source's frames as they arrive.
 class LiveFrames {
@@ -33,7 +33,7 @@ public:
 
 // The decoder module's entry point: the source opened, or null with
 // `problem` set. Reading gives up, soon, once `stop` is set.
-extern "C" LiveFrames* TixaboOpenLiveSource(const LiveSourceSpec& spec, const std::atomic<bool>& stop,
+extern "C" LiveFrames* TixaboOpenLiveSource(const LiveSourceRequest& request, const std::atomic<bool>& stop,
                                            std::string& problem);
 
 struct OpenedLiveSource {
@@ -41,4 +41,4 @@ struct OpenedLiveSource {
     std::string problem;  // why there are none
 };
 
-OpenedLiveSource OpenLiveSource(const LiveSourceSpec& spec, const std::atomic<bool>& stop);
+OpenedLiveSource OpenLiveSource(const LiveSourceRequest& request, const std::atomic<bool>& stop);

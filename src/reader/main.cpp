@@ -149,8 +149,8 @@ void RequestStop(int signalNumber)
 int ReadLiveSource(const CommandLine& line)
 {
     const char* display = std::getenv("DISPLAY");
-    const std::optional<LiveSourceSpec> spec = ParseLiveSource(line.liveSource, display != nullptr ? display : "");
-    if (!spec) {
+    const std::optional<LiveSourceRequest> request = ParseLiveSource(line.liveSource, display != nullptr ? display : "");
+    if (!request) {
         std::cerr << "tixabo-read: " << line.liveSource
                   << ": not a live source (x11:DISPLAY, x11:DISPLAY+X,Y,WxH, /dev/videoN or a stream address)\n";
         return kExitUsage;
@@ -158,7 +158,7 @@ int ReadLiveSource(const CommandLine& line)
     std::signal(SIGINT, RequestStop);
     std::signal(SIGTERM, RequestStop);
     const ReportFormat format = FormatOf(line);
-    const OpenedLiveSource opened = OpenLiveSource(*spec, stopRequested);
+    const OpenedLiveSource opened = OpenLiveSource(*request, stopRequested);
     if (!opened.frames) {
         std::cerr << "tixabo-read: " << line.liveSource << ": " << opened.problem << '\n';
         return Conclude(line, format, {}, std::size_t{0}, kExitLiveSourceUnavailable);

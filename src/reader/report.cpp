@@ -189,8 +189,7 @@ std::optional<double> LineStepUs(const ClockReading& reading)
         if (stepUs > 0) stepsUs.push_back(static_cast<double>(stepUs));
     }
     if (stepsUs.empty()) return std::nullopt;
-    std::sort(stepsUs.begin(), stepsUs.end());
-    return PercentileOfSorted(stepsUs, 0.5);
+    return PercentileOf(std::move(stepsUs), 0.5);
 }
 
 }  // namespace

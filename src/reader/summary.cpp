@@ -24,12 +24,6 @@ constexpr double kQuantisedStepShare = 0.2;
 // shortest such steps show neighbouring source frames.
 constexpr double kNeighbourStepSlack = 1.5;
 
-double MedianOf(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return PercentileOfSorted(values, 0.5);
-}
-
 // How far a clock's reading moved on between consecutive frames, where it
 // did.
 std::vector<double> StepsBetweenFrames(const std::vector<LatencySample>& samples,
@@ -59,12 +53,12 @@ std::optional<FrameStep> SourceFrameStep(const std::vector<LatencySample>& sampl
     for (const LatencySample& sample : samples) {
         if (sample.lineStepUs) lineStepsUs.push_back(*sample.lineStepUs);
     }
-    if (!lineStepsUs.empty()) return FrameStep{MedianOf(std::move(lineStepsUs)), true};
+    if (!lineStepsUs.empty()) return FrameStep{PercentileOf(std::move(lineStepsUs), 0.5), true};
     std::vector<double> framesApartUs = StepsBetweenFrames(samples, &LatencySample::referenceMicros);
     if (framesApartUs.empty()) return std::nullopt;
     const double shortestUs = *std::min_element(framesApartUs.begin(), framesApartUs.end());
     std::erase_if(framesApartUs, [&](double apartUs) { return apartUs > shortestUs * kNeighbourStepSlack; });
-    return FrameStep{MedianOf(std::move(framesApartUs)), false};
+    return FrameStep{PercentileOf(std::move(framesApartUs), 0.5), false};
 }
 
 RefreshStats RefreshStatsOf(const std::vector<LatencySample>& samples, const std::vector<double>& latenciesUs,
@@ -91,7 +85,7 @@ RefreshStats RefreshStatsOf(const std::vector<LatencySample>& samples, const std
     refresh.meanStandardErrorUs = refresh.jitterUs / std::sqrt(independent);
     refresh.quantised = step.us >= kQuantisedStepShare * std::abs(meanUs);
     std::vector<double> copyStepsUs = StepsBetweenFrames(samples, &LatencySample::farthestMicros);
-    if (!copyStepsUs.empty()) refresh.copyStepUs = MedianOf(std::move(copyStepsUs));
+    if (!copyStepsUs.empty()) refresh.copyStepUs = PercentileOf(std::move(copyStepsUs), 0.5);
     return refresh;
 }
 
@@ -157,6 +151,12 @@ double PercentileOfSorted(const std::vector<double>& sortedUs, double fraction)
     const auto below = static_cast<std::size_t>(std::floor(rank));
     const std::size_t above = std::min(below + 1, sortedUs.size() - 1);
     return sortedUs[below] + (rank - static_cast<double>(below)) * (sortedUs[above] - sortedUs[below]);
+}
+
+double PercentileOf(std::vector<double> values, double fraction)
+{
+    std::sort(values.begin(), values.end());
+    return PercentileOfSorted(values, fraction);
 }
 
 Summary Summarize(const std::vector<LatencySample>& samples)

@@ -82,6 +82,8 @@ struct Summary {
 
 // The value at fraction (0..1) of the ascending samples; they must not be empty.
 double PercentileOfSorted(const std::vector<double>& sortedUs, double fraction);
+// The same of samples in any order.
+double PercentileOf(std::vector<double> values, double fraction);
 
 // A typical phone reads its sensor's rows out over about this long, top to
 // bottom: a clock lower in its picture is seen this much later per picture

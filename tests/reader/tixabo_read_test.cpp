@@ -468,17 +468,17 @@ TEST(LiveSource, IsAScreenADeviceOrAStream)
 {
     struct SourceCase {
         std::string source;
-        std::optional<LiveSourceSpec> spec;
+        std::optional<LiveSourceRequest> request;
     };
     const std::vector<SourceCase> cases{
-        {"x11::1", LiveSourceSpec{"x11grab", ":1", ""}},
-        {"x11:1", LiveSourceSpec{"x11grab", ":1", ""}},
-        {"x11:", LiveSourceSpec{"x11grab", ":7", ""}},
-        {"x11:host:0.1+10,20,640x480", LiveSourceSpec{"x11grab", "host:0.1+10,20", "640x480"}},
-        {"x11:+0,0,1920x1080", LiveSourceSpec{"x11grab", ":7+0,0", "1920x1080"}},
-        {"/dev/video0", LiveSourceSpec{"video4linux2", "/dev/video0", ""}},
-        {"rtsp://camera.local/stream", LiveSourceSpec{"", "rtsp://camera.local/stream", ""}},
-        {"srt://127.0.0.1:9000", LiveSourceSpec{"", "srt://127.0.0.1:9000", ""}},
+        {"x11::1", LiveSourceRequest{"x11grab", ":1", ""}},
+        {"x11:1", LiveSourceRequest{"x11grab", ":1", ""}},
+        {"x11:", LiveSourceRequest{"x11grab", ":7", ""}},
+        {"x11:host:0.1+10,20,640x480", LiveSourceRequest{"x11grab", "host:0.1+10,20", "640x480"}},
+        {"x11:+0,0,1920x1080", LiveSourceRequest{"x11grab", ":7+0,0", "1920x1080"}},
+        {"/dev/video0", LiveSourceRequest{"video4linux2", "/dev/video0", ""}},
+        {"rtsp://camera.local/stream", LiveSourceRequest{"", "rtsp://camera.local/stream", ""}},
+        {"srt://127.0.0.1:9000", LiveSourceRequest{"", "srt://127.0.0.1:9000", ""}},
         {"x11:1+10,20", std::nullopt},
         {"x11:1+10,20,640", std::nullopt},
         {"x11:1+a,20,640x480", std::nullopt},
@@ -487,12 +487,12 @@ TEST(LiveSource, IsAScreenADeviceOrAStream)
         {"://", std::nullopt},
     };
     for (const SourceCase& c : cases) {
-        const std::optional<LiveSourceSpec> spec = ParseLiveSource(c.source, ":7");
-        ASSERT_EQ(spec.has_value(), c.spec.has_value()) << c.source;
-        if (!spec) continue;
-        EXPECT_EQ(spec->inputFormat, c.spec->inputFormat) << c.source;
-        EXPECT_EQ(spec->address, c.spec->address) << c.source;
-        EXPECT_EQ(spec->videoSize, c.spec->videoSize) << c.source;
+        const std::optional<LiveSourceRequest> request = ParseLiveSource(c.source, ":7");
+        ASSERT_EQ(request.has_value(), c.request.has_value()) << c.source;
+        if (!request) continue;
+        EXPECT_EQ(request->inputFormat, c.request->inputFormat) << c.source;
+        EXPECT_EQ(request->address, c.request->address) << c.source;
+        EXPECT_EQ(request->videoSize, c.request->videoSize) << c.source;
     }
 }
 
