@@ -167,19 +167,29 @@ float HalfInkShare(const cv::Mat& cellInk, float fullInk)
     return inked == 0 ? 0.0f : static_cast<float>(half) / static_cast<float>(inked);
 }
 
-// Two frames' digits on top of each other in a cell that matters to the
-// millisecond: the counter's digits worth a millisecond or more, and the
-// wall clock. Blends of frames less than a millisecond apart read right.
+// A cell's full ink as its own and its neighbours' brightest strokes show
+// it: a screen lit unevenly, or seen at a slant, dims one end of a line.
+float LocalInkLevel(const TextLine& line, int cell)
+{
+    const cv::Rect around = CellRect(line, std::max(0, cell - 1)) | CellRect(line, std::min(kLineCells - 1, cell + 1));
+    return std::max(1.0f, Percentile(line.strip(around), 0.99));
+}
+
+// The line's full ink: its brightest strokes.
 float InkLevel(const TextLine& line)
 {
     return std::max(1.0f, Percentile(line.strip, 0.99));
 }
 
+// Two frames' digits on top of each other in a cell that matters to the
+// millisecond: the counter's digits worth a millisecond or more, and the
+// wall clock. Blends of frames less than a millisecond apart read right.
 bool LooksGhosted(const TextLine& line, const std::vector<DigitGuess>& guesses)
 {
-    const float fullInk = InkLevel(line);
     std::vector<float> shares;
-    for (const int cell : kDigitCells) shares.push_back(HalfInkShare(line.strip(CellRect(line, cell)), fullInk));
+    for (const int cell : kDigitCells) {
+        shares.push_back(HalfInkShare(line.strip(CellRect(line, cell)), LocalInkLevel(line, cell)));
+    }
     std::vector<float> sorted = shares;
     std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     const float typical = sorted[sorted.size() / 2];
@@ -870,7 +880,7 @@ void JoinLinesApart(const cv::Mat& inkScore, std::vector<ClockWindow>& windows)
 }
 
 // A newest line missed by the search, or read off its cells, is read where
-// the window's step puts it.
+// the window's step puts it; a lone line may be the older of two frames.
 void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& windows,
                            const std::vector<FoundLine>& found, const PictureFace& face)
 {
@@ -884,7 +894,16 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& wi
             if (!below) break;
             stack.push_back(*below);
         }
-        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(inkScore, stack);
+    }
+    // Every screen of a picture shows one display mode, a copy being its
+    // source's image: where a window's lines roll evenly (multi-line mode),
+    // a line above a lone line is an older line of its window, not the
+    // older of two single-line frames.
+    const bool rolling = std::any_of(windows.begin(), windows.end(),
+                                     [](const ClockWindow& window) { return StepsEvenly(window.lines); });
+    if (rolling) return;
+    for (ClockWindow& window : windows) {
+        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(inkScore, window.lines);
     }
 }
 

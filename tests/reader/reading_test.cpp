@@ -374,6 +374,66 @@ TEST(StackReading, ReadsLeaningAndTiltedLines)
     }
 }
 
+// A screen lit unevenly (a lamp to one side, a lens's vignetting) dims one
+// end of every line: its softer ink there, in a font never learnt and
+// blurred as a camera blurs, is no second frame.
+TEST(StackReading, ReadsLinesDimmedTowardOneEndAsOneFrame)
+{
+    ClockFrame frame;
+    frame.fontFamily = "Oxygen Mono";
+    frame.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
+    cv::Mat even = RenderClockPicture(frame).bgr;
+    cv::GaussianBlur(even, even, cv::Size(), 2.0);
+    even.convertTo(even, CV_32FC3);
+    for (const float farthestShare : {0.7f, 0.5f, 0.35f}) {
+        cv::Mat gain(1, even.cols, CV_32FC3);
+        for (int column = 0; column < even.cols; ++column) {
+            gain.at<cv::Vec3f>(column) = cv::Vec3f::all(1.0f - (1.0f - farthestShare) * static_cast<float>(column) /
+                                                                   static_cast<float>(even.cols - 1));
+        }
+        cv::Mat dimmed;
+        cv::multiply(even, cv::repeat(gain, even.rows, 1), dimmed);
+        dimmed.convertTo(dimmed, CV_8UC3);
+        const std::vector<ClockReading> clocks = ReadClocks(dimmed);
+        ASSERT_EQ(clocks.size(), 1u) << farthestShare;
+        EXPECT_FALSE(clocks.front().blended) << farthestShare;
+        EXPECT_FALSE(clocks.front().InDoubt()) << farthestShare;
+        EXPECT_EQ(clocks.front().Newest().micros, frame.lines.back().micros) << farthestShare;
+    }
+}
+
+// A lone newest line under ink that is no line read (older lines cut
+// short) may be the older of two single-line frames in one exposure; not
+// where another window of the picture rolls evenly, since every screen of
+// a picture shows one display mode.
+TEST(StackReading, ALoneLineUnderUnreadInkIsInDoubtUnlessAWindowBesideItRolls)
+{
+    ClockFrame frame;
+    frame.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
+    const ClockPicture rolling = RenderClockPicture(frame);
+    cv::Mat cutShort = rolling.bgr.clone();
+    const cv::Rect2f ink = rolling.newestLineInkPx;
+    const float cellPx = ink.width / 18.85f;
+    const cv::Rect olderLinesWall(static_cast<int>(ink.x + 13.0f * cellPx), 0, cutShort.cols,
+                                  static_cast<int>(ink.y - 0.2f * ink.height));
+    cutShort(olderLinesWall & cv::Rect(0, 0, cutShort.cols, cutShort.rows)).setTo(cutShort.at<cv::Vec3b>(0, 0));
+
+    const std::vector<ClockReading> alone = ReadClocks(cutShort);
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone.front().lines.size(), 1u);
+    EXPECT_TRUE(alone.front().InDoubt());
+
+    cv::Mat beside;
+    cv::hconcat(rolling.bgr, cutShort, beside);
+    const std::vector<ClockReading> clocks = ReadClocks(beside);
+    ASSERT_EQ(clocks.size(), 2u);
+    for (const ClockReading& clock : clocks) {
+        EXPECT_FALSE(clock.InDoubt());
+        EXPECT_EQ(clock.Newest().micros, frame.lines.back().micros);
+        EXPECT_EQ(clock.Newest().wallMs, frame.lines.back().wallMs);
+    }
+}
+
 // A third of an exposure's ink on purple: cyan mixed into purple scores
 // nothing as cyan, yet it has moved toward it.
 TEST(StackReading, ReadsInkTooFaintToOutscoreItsBackground)
