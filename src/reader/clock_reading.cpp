@@ -72,6 +72,8 @@ constexpr float kJumpDigitHeights = kSingleLineJumpDip / (kDigitHeightEms * kTex
 // bright (as a share of the lines') between them.
 constexpr double kRulerMinInkShare = 0.005;
 constexpr double kRulerMinInk = 0.25;
+// How far from a line's digits its blurred ink has faded, in digit heights.
+constexpr float kClearOfDigitsHeights = 0.2f;
 // A window's lines hold an unsure digit of its newest line when at least
 // this many older lines step evenly: by one period (at most this long) to
 // within this much, and their wall clocks by the same to within their
@@ -611,11 +613,16 @@ bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const Found
     const float drop = lower.centre.y - upper.centre.y;
     if (drop < 2.0f * height || drop > kJumpDigitHeights * height) return false;
     if (!LevelAndAlike(upper, lower, 0.8f)) return false;
+    // Between the lines' digits as they lean in the picture, clear of them.
+    const std::array<cv::Point2f, 4>& upperInk = upper.reading.corners;
+    const std::array<cv::Point2f, 4>& lowerInk = lower.reading.corners;
+    const float clearPx = kClearOfDigitsHeights * height;
     const cv::Rect between(cv::Point(static_cast<int>(std::max(upper.left, lower.left)),
-                                     static_cast<int>(upper.centre.y + 0.7f * height)),
+                                     static_cast<int>(std::max(upperInk[2].y, upperInk[3].y) + clearPx)),
                            cv::Point(static_cast<int>(std::min(upper.right, lower.right)),
-                                     static_cast<int>(lower.centre.y - 0.7f * height)));
+                                     static_cast<int>(std::min(lowerInk[0].y, lowerInk[1].y) - clearPx)));
     const cv::Rect inside = between & cv::Rect(0, 0, inkScore.cols, inkScore.rows);
+    if (inside.empty()) return false;
     cv::Mat ink;
     cv::threshold(inkScore(inside), ink, kRulerMinInk * std::min(upper.inkLevel, lower.inkLevel), 255,
                   cv::THRESH_BINARY);
@@ -714,11 +721,38 @@ bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stac
     return false;
 }
 
+// A line above `line`, its step that of a lone line, in the ink share
+// score of the picture around them: under a cycling background an
+// exposure across two frames lays each frame's line over the other
+// frame's colour, and the newer line may score too little as ink to be
+// seen above the older one, yet it has moved toward the ink.
+bool LineAboveInInkShare(const cv::Mat& bgr, int searchReduction, const FoundLine& line)
+{
+    const float longestStepDigitHeights = kLineStepDigitHeights + 2 * kBandSlackDigitHeights;
+    std::vector<cv::Point2f> corners(line.reading.corners.begin(), line.reading.corners.end());
+    for (const cv::Point2f& corner : QuadBelow(line, -longestStepDigitHeights)) corners.push_back(corner);
+    const int aroundPx = BackgroundBlockPx(searchReduction);
+    const cv::Rect region = (cv::boundingRect(corners) + cv::Size(2 * aroundPx, 2 * aroundPx) -
+                             cv::Point(aroundPx, aroundPx)) &
+                            cv::Rect(0, 0, bgr.cols, bgr.rows);
+    if (region.empty()) return false;
+    const cv::Mat share = InkShareScore(bgr(region), searchReduction);
+    FoundLine inRegion = line;
+    const cv::Matx33d fromPicture(1, 0, -region.x, 0, 1, -region.y, 0, 0, 1);
+    inRegion.stripToImage = fromPicture * line.stripToImage;
+    std::array<cv::Point2f, 4> quad = line.reading.corners;
+    for (cv::Point2f& corner : quad) corner -= cv::Point2f(region.tl());
+    inRegion.inkLevel = InkLevel(StraightenLine(share, quad));
+    return LineAtLoneLineStep(share, inRegion, -1.0f);
+}
+
 // Single-line mode climbs a step a frame: a lone line with another one
 // step above it, unread, may be the older of two frames in one exposure.
-bool UnreadLineAboveLoneLine(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
+bool UnreadLineAboveLoneLine(const cv::Mat& inkScore, const cv::Mat& bgr, int searchReduction,
+                             const std::vector<FoundLine>& stack)
 {
-    return stack.size() == 1 && LineAtLoneLineStep(inkScore, stack.back(), -1.0f);
+    return stack.size() == 1 && (LineAtLoneLineStep(inkScore, stack.back(), -1.0f) ||
+                                 LineAboveInInkShare(bgr, searchReduction, stack.back()));
 }
 
 // Whether one of `lines` is centred within half a digit height of `centre`.
@@ -881,8 +915,9 @@ void JoinLinesApart(const cv::Mat& inkScore, std::vector<ClockWindow>& windows)
 
 // A newest line missed by the search, or read off its cells, is read where
 // the window's step puts it; a lone line may be the older of two frames.
-void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& windows,
-                           const std::vector<FoundLine>& found, const PictureFace& face)
+void ReadMissedNewestLines(const cv::Mat& inkScore, const cv::Mat& bgr, int searchReduction,
+                           std::vector<ClockWindow>& windows, const std::vector<FoundLine>& found,
+                           const PictureFace& face)
 {
     for (ClockWindow& window : windows) {
         std::vector<FoundLine>& stack = window.lines;
@@ -903,7 +938,7 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& wi
                                      [](const ClockWindow& window) { return StepsEvenly(window.lines); });
     if (rolling) return;
     for (ClockWindow& window : windows) {
-        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(inkScore, window.lines);
+        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(inkScore, bgr, searchReduction, window.lines);
     }
 }
 
@@ -911,8 +946,9 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, std::vector<ClockWindow>& wi
 // below a window's newest in `alsoCheckedScore` (when given) makes it
 // doubtful as well: a score that reads faint ink may lose sharp ink a
 // stream's colours smeared.
-std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const std::vector<FoundLine>& lines,
-                                          const PictureFace& face, const cv::Mat& alsoCheckedScore = cv::Mat())
+std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat& bgr, int searchReduction,
+                                          const std::vector<FoundLine>& lines, const PictureFace& face,
+                                          const cv::Mat& alsoCheckedScore = cv::Mat())
 {
     std::vector<ClockWindow> windows = StackLines(lines);
     JoinSplitWindows(windows);
@@ -922,7 +958,7 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const std::ve
     DropMisreadTopLines(windows);
     DropOlderLinesOfOthers(windows);
     JoinLinesApart(inkScore, windows);
-    ReadMissedNewestLines(inkScore, windows, lines, face);
+    ReadMissedNewestLines(inkScore, bgr, searchReduction, windows, lines, face);
 
     std::vector<ClockReading> clocks;
     for (const ClockWindow& window : windows) {
@@ -958,7 +994,7 @@ std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
     AddLines(FindTextLines(inkScore, inkScore, searchReduction), lines);
     const PictureFace face = FaceOf(lines);
     ReadAgainInFace(lines, face);
-    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, lines, face);
+    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, bgr, searchReduction, lines, face);
     if (clocks.size() < 2) {
         // Fewer than the two clocks a latency needs: faint ink, ink on a
         // cyan-ish background, or blurred digits run together may have
@@ -970,7 +1006,7 @@ std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
         for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {
             ReadAgainInFace(*line, face);
         }
-        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, lines, face);
+        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, bgr, searchReduction, lines, face);
     }
     if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
@@ -982,7 +1018,7 @@ std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
     AddLines(FindTextLines(shareScore, shareScore, searchReduction), shareLines);
     const PictureFace shareFace = FaceOf(shareLines);
     ReadAgainInFace(shareLines, shareFace);
-    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, shareLines, shareFace, inkScore);
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, bgr, searchReduction, shareLines, shareFace, inkScore);
     const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
     return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
 }

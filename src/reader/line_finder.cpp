@@ -392,12 +392,6 @@ void FitCells(TextLine& line, float inkLeft, float inkRight)
 }
 
 
-// The surroundings ink is measured against, in picture pixels (odd).
-int BackgroundBlockPx(int searchReduction)
-{
-    return kBackgroundBlockPx * searchReduction | 1;
-}
-
 // Resamples the picture so quad (the digits' top left, top right, bottom
 // right, bottom left) becomes the strip's digit band.
 TextLine StraightenQuad(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
@@ -519,6 +513,12 @@ std::optional<TextLine> StraightenChain(const cv::Mat& inkScore, const std::vect
 }
 
 }  // namespace
+
+// The surroundings ink is measured against, in picture pixels (odd).
+int BackgroundBlockPx(int searchReduction)
+{
+    return kBackgroundBlockPx * searchReduction | 1;
+}
 
 TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
 {

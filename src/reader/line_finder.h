@@ -31,6 +31,10 @@ cv::Mat InkScore(const cv::Mat& bgr, int searchReduction);
 // blocks' peaks as InkScore is.
 cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction);
 
+// The surroundings a pixel's share is measured against, in picture pixels
+// (odd).
+int BackgroundBlockPx(int searchReduction);
+
 // One line of clock text, straightened: `strip` is the ink score resampled so
 // the digits stand kDigitHeightPx tall on a level baseline; cell i spans
 // cellEdgesX[i] to cellEdgesX[i + 1] (strip pixels). Perspective left in the
