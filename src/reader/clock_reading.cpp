@@ -653,51 +653,108 @@ std::array<cv::Point2f, 4> QuadBelow(const FoundLine& bottom, float stepDigitHei
             below(bottom.stripLeft, base)};
 }
 
-// Whether a line stands `stepDigitHeights` below `bottom` (above it where
-// negative).
-bool LineStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, float stepDigitHeights)
+// The band where a line's digits would stand `stepDigitHeights` below
+// `bottom` (above it where negative), cut from `image` (a score or the
+// picture itself) and straightened as its lines are, with room for a step
+// a little off the estimate.
+cv::Mat BandBelow(const cv::Mat& image, const FoundLine& bottom, float stepDigitHeights)
 {
     const float width = bottom.stripRight - bottom.stripLeft;
-    // The band where the next line's digits would stand, with room for a
-    // step a little off the estimate.
     const float slack = kBandSlackDigitHeights * kDigitHeightPx;
     const cv::Matx33d shift(1, 0, bottom.stripLeft, 0, 1, kStripMarginPx + stepDigitHeights * kDigitHeightPx - slack,
                             0, 0, 1);
     cv::Mat band;
-    cv::warpPerspective(inkScore, band, cv::Mat(bottom.stripToImage * shift),
+    cv::warpPerspective(image, band, cv::Mat(bottom.stripToImage * shift),
                         cv::Size(static_cast<int>(width), static_cast<int>(kDigitHeightPx + 2 * slack)),
-                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
-    // Digits stand out from what is behind them as separate upright shapes
-    // of full height; a cyan-ish desktop, a window's edge, a ruler's ticks
-    // or the cut-off top line of a window below do not.
-    const double behind = Percentile(band, 0.5);
-    cv::Mat ink, labels, stats, centroids;
-    cv::threshold(band, ink, behind + kUnreadLineInk * bottom.inkLevel, 255, cv::THRESH_BINARY);
-    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+                        cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, cv::Scalar::all(0));
+    return band;
+}
+
+// Digits stand out from what is behind them as separate upright shapes of
+// full height; a cyan-ish desktop, a window's edge, a ruler's ticks or the
+// cut-off top line of a window below do not. `standing`: shapes of full
+// height inside the band (not a line of a window below, cut by it).
+struct BandShapes {
     int digits = 0, standing = 0;
+};
+
+BandShapes ShapesInBand(const cv::Mat& band, double inkThreshold)
+{
+    cv::Mat ink, labels, stats, centroids;
+    cv::threshold(band, ink, inkThreshold, 255, cv::THRESH_BINARY);
+    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_32S);
+    BandShapes shapes;
     for (int label = 1; label < count; ++label) {
         const int height = stats.at<int>(label, cv::CC_STAT_HEIGHT);
         const int widthPx = stats.at<int>(label, cv::CC_STAT_WIDTH);
         const int topPx = stats.at<int>(label, cv::CC_STAT_TOP);
         if (height < 3 * kDigitHeightPx / 4 || widthPx * 4 < height) continue;
-        if (widthPx <= 2 * height) ++digits;
-        if (topPx > 0 && topPx + height < band.rows) ++standing;
+        if (widthPx <= 2 * height) ++shapes.digits;
+        if (topPx > 0 && topPx + height < band.rows) ++shapes.standing;
     }
-    if (digits >= kUnreadLineDigits) return true;
+    return shapes;
+}
+
+// Whether a line stands `stepDigitHeights` below `bottom` (above it where
+// negative) in `inkScore`.
+bool LineStepBelowIn(const cv::Mat& inkScore, const FoundLine& bottom, float stepDigitHeights)
+{
+    const cv::Mat band = BandBelow(inkScore, bottom, stepDigitHeights);
+    const BandShapes shapes = ShapesInBand(band, Percentile(band, 0.5) + kUnreadLineInk * bottom.inkLevel);
+    if (shapes.digits >= kUnreadLineDigits) return true;
     // Small or blurred digits run together, thin strokes break apart: where
-    // shapes stand full height inside the band (not a line of a window
-    // below, cut by it), the clock's layout tells a line.
-    return standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(bottom, stepDigitHeights)));
+    // shapes stand full height inside the band, the clock's layout tells a
+    // line.
+    return shapes.standing > 0 && HasClockLayout(StraightenLine(inkScore, QuadBelow(bottom, stepDigitHeights)));
+}
+
+// The share of the way toward the ink each pixel of a band of the picture
+// has moved from the band's own background (its median colour).
+cv::Mat InkShareInBand(const cv::Mat& bandBgr)
+{
+    std::vector<cv::Mat> channels;
+    cv::split(bandBgr, channels);
+    cv::Scalar behind;
+    for (int channel = 0; channel < 3; ++channel) {
+        behind[channel] = Percentile(channels[static_cast<std::size_t>(channel)], 0.5);
+    }
+    return InkShareAgainst(bandBgr, cv::Mat(bandBgr.size(), CV_8UC3, behind));
+}
+
+// The same in the picture, counted by the ink share: shapes at least
+// kUnreadLineInk as far toward the ink as `bottom`'s own digits are.
+bool LineStepBelowInInkShare(const cv::Mat& bgr, const FoundLine& bottom, float stepDigitHeights)
+{
+    const double lineInk = Percentile(InkShareInBand(BandBelow(bgr, bottom, 0.0f)), 0.99);
+    if (lineInk <= 0) return false;
+    const cv::Mat band = InkShareInBand(BandBelow(bgr, bottom, stepDigitHeights));
+    return ShapesInBand(band, kUnreadLineInk * lineInk).digits >= kUnreadLineDigits;
+}
+
+// Where a line is looked for beside a window's lines: the score they were
+// found in and, where `bgr` is given, the picture's own colours, counted by
+// their share of the way toward the ink, for ink that scores too little as
+// ink (a line laid over another frame's colour in a long exposure, ink
+// clipped to white).
+struct LookedIn {
+    const cv::Mat& score;
+    const cv::Mat* bgr = nullptr;
+};
+
+bool LineStepBelow(const LookedIn& picture, const FoundLine& bottom, float stepDigitHeights)
+{
+    return LineStepBelowIn(picture.score, bottom, stepDigitHeights) ||
+           (picture.bgr != nullptr && LineStepBelowInInkShare(*picture.bgr, bottom, stepDigitHeights));
 }
 
 // Whether a line stands one step below a window's only line (`direction`
 // 1) or above it (-1). One line shows no step of its own: the clock's
 // fonts' or, in a font whose digits stand taller in its em, down to the
 // shortest.
-bool LineAtLoneLineStep(const cv::Mat& inkScore, const FoundLine& line, float direction)
+bool LineAtLoneLineStep(const LookedIn& picture, const FoundLine& line, float direction)
 {
     for (const float stepDigitHeights : {kLineStepDigitHeights, kShortestStepDigitHeights + kBandSlackDigitHeights}) {
-        if (LineStepBelow(inkScore, line, direction * stepDigitHeights)) return true;
+        if (LineStepBelow(picture, line, direction * stepDigitHeights)) return true;
     }
     return false;
 }
@@ -710,49 +767,22 @@ bool LineAtLoneLineStep(const cv::Mat& inkScore, const FoundLine& line, float di
 // a whole number of steps: the ink must be gone a half, a third... of that
 // further down too, down to the shortest step a font may have. A window
 // that shows all of multi-line mode's lines stepping evenly lacks none.
-bool UnreadLineBelow(const cv::Mat& inkScore, const std::vector<FoundLine>& stack)
+bool UnreadLineBelow(const LookedIn& picture, const std::vector<FoundLine>& stack)
 {
     if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
-    if (stack.size() == 1) return LineAtLoneLineStep(inkScore, stack.back(), 1.0f);
+    if (stack.size() == 1) return LineAtLoneLineStep(picture, stack.back(), 1.0f);
     const float measuredDigitHeights = StepDigitHeights(stack);
     for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
-        if (LineStepBelow(inkScore, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
+        if (LineStepBelow(picture, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
     }
     return false;
 }
 
-// A line above `line`, its step that of a lone line, in the ink share
-// score of the picture around them: under a cycling background an
-// exposure across two frames lays each frame's line over the other
-// frame's colour, and the newer line may score too little as ink to be
-// seen above the older one, yet it has moved toward the ink.
-bool LineAboveInInkShare(const cv::Mat& bgr, int searchReduction, const FoundLine& line)
-{
-    const float longestStepDigitHeights = kLineStepDigitHeights + 2 * kBandSlackDigitHeights;
-    std::vector<cv::Point2f> corners(line.reading.corners.begin(), line.reading.corners.end());
-    for (const cv::Point2f& corner : QuadBelow(line, -longestStepDigitHeights)) corners.push_back(corner);
-    const int aroundPx = BackgroundBlockPx(searchReduction);
-    const cv::Rect region = (cv::boundingRect(corners) + cv::Size(2 * aroundPx, 2 * aroundPx) -
-                             cv::Point(aroundPx, aroundPx)) &
-                            cv::Rect(0, 0, bgr.cols, bgr.rows);
-    if (region.empty()) return false;
-    const cv::Mat share = InkShareScore(bgr(region), searchReduction);
-    FoundLine inRegion = line;
-    const cv::Matx33d fromPicture(1, 0, -region.x, 0, 1, -region.y, 0, 0, 1);
-    inRegion.stripToImage = fromPicture * line.stripToImage;
-    std::array<cv::Point2f, 4> quad = line.reading.corners;
-    for (cv::Point2f& corner : quad) corner -= cv::Point2f(region.tl());
-    inRegion.inkLevel = InkLevel(StraightenLine(share, quad));
-    return LineAtLoneLineStep(share, inRegion, -1.0f);
-}
-
 // Single-line mode climbs a step a frame: a lone line with another one
 // step above it, unread, may be the older of two frames in one exposure.
-bool UnreadLineAboveLoneLine(const cv::Mat& inkScore, const cv::Mat& bgr, int searchReduction,
-                             const std::vector<FoundLine>& stack)
+bool UnreadLineAboveLoneLine(const LookedIn& picture, const std::vector<FoundLine>& stack)
 {
-    return stack.size() == 1 && (LineAtLoneLineStep(inkScore, stack.back(), -1.0f) ||
-                                 LineAboveInInkShare(bgr, searchReduction, stack.back()));
+    return stack.size() == 1 && LineAtLoneLineStep(picture, stack.back(), -1.0f);
 }
 
 // Whether one of `lines` is centred within half a digit height of `centre`.
@@ -915,15 +945,15 @@ void JoinLinesApart(const cv::Mat& inkScore, std::vector<ClockWindow>& windows)
 
 // A newest line missed by the search, or read off its cells, is read where
 // the window's step puts it; a lone line may be the older of two frames.
-void ReadMissedNewestLines(const cv::Mat& inkScore, const cv::Mat& bgr, int searchReduction,
-                           std::vector<ClockWindow>& windows, const std::vector<FoundLine>& found,
-                           const PictureFace& face)
+void ReadMissedNewestLines(const LookedIn& picture, std::vector<ClockWindow>& windows,
+                           const std::vector<FoundLine>& found, const PictureFace& face)
 {
+    const cv::Mat& inkScore = picture.score;
     for (ClockWindow& window : windows) {
         std::vector<FoundLine>& stack = window.lines;
         ReadNewestAgainInStep(inkScore, stack, face);
         for (;;) {
-            window.newerLineUnread = UnreadLineBelow(inkScore, stack);
+            window.newerLineUnread = UnreadLineBelow(picture, stack);
             if (!window.newerLineUnread || stack.size() >= std::size_t{kMultiLineCount}) break;
             const std::optional<FoundLine> below = ReadLineBelow(inkScore, stack, found, face);
             if (!below) break;
@@ -938,7 +968,7 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, const cv::Mat& bgr, int sear
                                      [](const ClockWindow& window) { return StepsEvenly(window.lines); });
     if (rolling) return;
     for (ClockWindow& window : windows) {
-        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(inkScore, bgr, searchReduction, window.lines);
+        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(picture, window.lines);
     }
 }
 
@@ -946,7 +976,7 @@ void ReadMissedNewestLines(const cv::Mat& inkScore, const cv::Mat& bgr, int sear
 // below a window's newest in `alsoCheckedScore` (when given) makes it
 // doubtful as well: a score that reads faint ink may lose sharp ink a
 // stream's colours smeared.
-std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat& bgr, int searchReduction,
+std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat& bgr,
                                           const std::vector<FoundLine>& lines, const PictureFace& face,
                                           const cv::Mat& alsoCheckedScore = cv::Mat())
 {
@@ -958,13 +988,13 @@ std::vector<ClockReading> GroupIntoClocks(const cv::Mat& inkScore, const cv::Mat
     DropMisreadTopLines(windows);
     DropOlderLinesOfOthers(windows);
     JoinLinesApart(inkScore, windows);
-    ReadMissedNewestLines(inkScore, bgr, searchReduction, windows, lines, face);
+    ReadMissedNewestLines(LookedIn{inkScore, &bgr}, windows, lines, face);
 
     std::vector<ClockReading> clocks;
     for (const ClockWindow& window : windows) {
         clocks.push_back(MakeClock(window.lines, window.apart));
         clocks.back().doubtful = clocks.back().doubtful || window.newerLineUnread ||
-                                 (!alsoCheckedScore.empty() && UnreadLineBelow(alsoCheckedScore, window.lines));
+                                 (!alsoCheckedScore.empty() && UnreadLineBelow(LookedIn{alsoCheckedScore}, window.lines));
     }
     std::sort(clocks.begin(), clocks.end(), [](const ClockReading& a, const ClockReading& b) {
         if (std::abs(a.position.x - b.position.x) > 1.0f) return a.position.x < b.position.x;
@@ -994,7 +1024,7 @@ std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
     AddLines(FindTextLines(inkScore, inkScore, searchReduction), lines);
     const PictureFace face = FaceOf(lines);
     ReadAgainInFace(lines, face);
-    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, bgr, searchReduction, lines, face);
+    std::vector<ClockReading> clocks = GroupIntoClocks(inkScore, bgr, lines, face);
     if (clocks.size() < 2) {
         // Fewer than the two clocks a latency needs: faint ink, ink on a
         // cyan-ish background, or blurred digits run together may have
@@ -1006,7 +1036,7 @@ std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
         for (auto line = lines.begin() + static_cast<std::ptrdiff_t>(firstFound); line != lines.end(); ++line) {
             ReadAgainInFace(*line, face);
         }
-        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, bgr, searchReduction, lines, face);
+        if (lines.size() > firstFound) clocks = GroupIntoClocks(inkScore, bgr, lines, face);
     }
     if (Settled(clocks)) return clocks;
     // Ink too thin or too brief to outscore its background (a blend on
@@ -1018,7 +1048,7 @@ std::vector<ClockReading> ReadClocksAt(const cv::Mat& bgr, int searchReduction)
     AddLines(FindTextLines(shareScore, shareScore, searchReduction), shareLines);
     const PictureFace shareFace = FaceOf(shareLines);
     ReadAgainInFace(shareLines, shareFace);
-    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, bgr, searchReduction, shareLines, shareFace, inkScore);
+    std::vector<ClockReading> shareClocks = GroupIntoClocks(shareScore, bgr, shareLines, shareFace, inkScore);
     const bool sawBlend = ShowsBlend(shareClocks) && !ShowsBlend(clocks);
     return Settled(shareClocks) || shareClocks.size() > clocks.size() || sawBlend ? shareClocks : clocks;
 }

@@ -392,6 +392,12 @@ void FitCells(TextLine& line, float inkLeft, float inkRight)
 }
 
 
+// The surroundings ink is measured against, in picture pixels (odd).
+int BackgroundBlockPx(int searchReduction)
+{
+    return kBackgroundBlockPx * searchReduction | 1;
+}
+
 // Resamples the picture so quad (the digits' top left, top right, bottom
 // right, bottom left) becomes the strip's digit band.
 TextLine StraightenQuad(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
@@ -514,12 +520,6 @@ std::optional<TextLine> StraightenChain(const cv::Mat& inkScore, const std::vect
 
 }  // namespace
 
-// The surroundings ink is measured against, in picture pixels (odd).
-int BackgroundBlockPx(int searchReduction)
-{
-    return kBackgroundBlockPx * searchReduction | 1;
-}
-
 TextLine StraightenLine(const cv::Mat& inkScore, const std::array<cv::Point2f, 4>& quad)
 {
     TextLine line = StraightenQuad(inkScore, quad);
@@ -600,16 +600,13 @@ cv::Mat InkScore(const cv::Mat& bgr, int searchReduction)
     return HeldAtBlockPeak(score, searchReduction);
 }
 
-cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction)
+cv::Mat InkShareAgainst(const cv::Mat& bgr, const cv::Mat& behindBgr)
 {
-    CV_Assert(bgr.type() == CV_8UC3);
-    const int blockPx = BackgroundBlockPx(searchReduction);
-    cv::Mat around;
-    cv::blur(bgr, around, {blockPx, blockPx});
+    CV_Assert(bgr.type() == CV_8UC3 && behindBgr.type() == CV_8UC3 && bgr.size() == behindBgr.size());
     cv::Mat score(bgr.size(), CV_8U);
     for (int row = 0; row < bgr.rows; ++row) {
         const std::uint8_t* pixel = bgr.ptr<std::uint8_t>(row);
-        const std::uint8_t* behind = around.ptr<std::uint8_t>(row);
+        const std::uint8_t* behind = behindBgr.ptr<std::uint8_t>(row);
         std::uint8_t* out = score.ptr<std::uint8_t>(row);
         for (int column = 0; column < bgr.cols; ++column) {
             // The pixel's move from its background, split into the part
@@ -629,7 +626,16 @@ cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction)
             out[column] = cv::saturate_cast<std::uint8_t>(kFullInkScore * (share - kAsidePenalty * asideShare));
         }
     }
-    return HeldAtBlockPeak(score, searchReduction);
+    return score;
+}
+
+cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction)
+{
+    CV_Assert(bgr.type() == CV_8UC3);
+    const int blockPx = BackgroundBlockPx(searchReduction);
+    cv::Mat around;
+    cv::blur(bgr, around, {blockPx, blockPx});
+    return HeldAtBlockPeak(InkShareAgainst(bgr, around), searchReduction);
 }
 
 std::vector<TextLine> FindTextLines(const cv::Mat& inkScore, const cv::Mat& searchScore, int searchReduction)

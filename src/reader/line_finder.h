@@ -31,9 +31,9 @@ cv::Mat InkScore(const cv::Mat& bgr, int searchReduction);
 // blocks' peaks as InkScore is.
 cv::Mat InkShareScore(const cv::Mat& bgr, int searchReduction);
 
-// The surroundings a pixel's share is measured against, in picture pixels
-// (odd).
-int BackgroundBlockPx(int searchReduction);
+// The same share for each pixel of `bgr` against its own background colour
+// in `behindBgr` (of the same size), not held at any block's peak.
+cv::Mat InkShareAgainst(const cv::Mat& bgr, const cv::Mat& behindBgr);
 
 // One line of clock text, straightened: `strip` is the ink score resampled so
 // the digits stand kDigitHeightPx tall on a level baseline; cell i spans
