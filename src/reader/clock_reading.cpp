@@ -765,14 +765,16 @@ bool LineAtLoneLineStep(const LookedIn& picture, const FoundLine& line, float di
 // measured from the stack where it has two lines), the ink must be gone.
 // Lines read several steps apart, with lines missed between them, measure
 // a whole number of steps: the ink must be gone a half, a third... of that
-// further down too, down to the shortest step a font may have. A window
-// that shows all of multi-line mode's lines stepping evenly lacks none.
+// further down too, down to the shortest step a font may have (the step
+// measured is looked at whatever it is). A window that shows all of
+// multi-line mode's lines stepping evenly lacks none.
 bool UnreadLineBelow(const LookedIn& picture, const std::vector<FoundLine>& stack)
 {
     if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
     if (stack.size() == 1) return LineAtLoneLineStep(picture, stack.back(), 1.0f);
     const float measuredDigitHeights = StepDigitHeights(stack);
-    for (int steps = 1; measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
+    for (int steps = 1;
+         steps == 1 || measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
         if (LineStepBelow(picture, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
     }
     return false;
