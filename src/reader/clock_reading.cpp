@@ -721,14 +721,20 @@ cv::Mat InkShareInBand(const cv::Mat& bandBgr)
     return InkShareAgainst(bandBgr, cv::Mat(bandBgr.size(), CV_8UC3, behind));
 }
 
-// The same in the picture, counted by the ink share: shapes at least
-// kUnreadLineInk as far toward the ink as `bottom`'s own digits are.
-bool LineStepBelowInInkShare(const cv::Mat& bgr, const FoundLine& bottom, float stepDigitHeights)
+// How much the picture's colours vary around the digits of a line
+// `stepDigitHeights` below `bottom` (its most varying channel's deviation,
+// over the upright box around them): a line of any colour varies its
+// place as much as the lines beside it do theirs, a plain background
+// hardly at all.
+double ColourSpread(const cv::Mat& bgr, const FoundLine& bottom, float stepDigitHeights)
 {
-    const double lineInk = Percentile(InkShareInBand(BandBelow(bgr, bottom, 0.0f)), 0.99);
-    if (lineInk <= 0) return false;
-    const cv::Mat band = InkShareInBand(BandBelow(bgr, bottom, stepDigitHeights));
-    return ShapesInBand(band, kUnreadLineInk * lineInk).digits >= kUnreadLineDigits;
+    const std::array<cv::Point2f, 4> quad = QuadBelow(bottom, stepDigitHeights);
+    const cv::Rect box = cv::boundingRect(std::vector<cv::Point2f>(quad.begin(), quad.end())) &
+                         cv::Rect(0, 0, bgr.cols, bgr.rows);
+    if (box.empty()) return 0.0;
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(bgr(box), mean, deviation);
+    return std::max({deviation[0], deviation[1], deviation[2]});
 }
 
 // Where a line is looked for beside a window's lines: the score they were
@@ -741,10 +747,27 @@ struct LookedIn {
     const cv::Mat* bgr = nullptr;
 };
 
-bool LineStepBelow(const LookedIn& picture, const FoundLine& bottom, float stepDigitHeights)
+// Whether a line stands at one of `stepsDigitHeights` below `bottom` (above
+// it where negative). In the picture's colours: shapes at least
+// kUnreadLineInk as far toward the ink as `bottom`'s own digits are, in a
+// band whose colours vary at least that share as much as `bottom`'s do.
+bool LineAtAnyStep(const LookedIn& picture, const FoundLine& bottom, const std::vector<float>& stepsDigitHeights)
 {
-    return LineStepBelowIn(picture.score, bottom, stepDigitHeights) ||
-           (picture.bgr != nullptr && LineStepBelowInInkShare(*picture.bgr, bottom, stepDigitHeights));
+    for (const float step : stepsDigitHeights) {
+        if (LineStepBelowIn(picture.score, bottom, step)) return true;
+    }
+    if (picture.bgr == nullptr) return false;
+    const cv::Mat& bgr = *picture.bgr;
+    const double lineSpread = ColourSpread(bgr, bottom, 0.0f);
+    std::optional<double> lineInk;
+    for (const float step : stepsDigitHeights) {
+        if (ColourSpread(bgr, bottom, step) < kUnreadLineInk * lineSpread) continue;
+        if (!lineInk) lineInk = Percentile(InkShareInBand(BandBelow(bgr, bottom, 0.0f)), 0.99);
+        if (*lineInk <= 0) return false;
+        const cv::Mat band = InkShareInBand(BandBelow(bgr, bottom, step));
+        if (ShapesInBand(band, kUnreadLineInk * *lineInk).digits >= kUnreadLineDigits) return true;
+    }
+    return false;
 }
 
 // Whether a line stands one step below a window's only line (`direction`
@@ -753,10 +776,9 @@ bool LineStepBelow(const LookedIn& picture, const FoundLine& bottom, float stepD
 // shortest.
 bool LineAtLoneLineStep(const LookedIn& picture, const FoundLine& line, float direction)
 {
-    for (const float stepDigitHeights : {kLineStepDigitHeights, kShortestStepDigitHeights + kBandSlackDigitHeights}) {
-        if (LineStepBelow(picture, line, direction * stepDigitHeights)) return true;
-    }
-    return false;
+    return LineAtAnyStep(picture, line,
+                         {direction * kLineStepDigitHeights,
+                          direction * (kShortestStepDigitHeights + kBandSlackDigitHeights)});
 }
 
 // Multi-line mode draws the newest line at the bottom: a line missed below
@@ -773,11 +795,12 @@ bool UnreadLineBelow(const LookedIn& picture, const std::vector<FoundLine>& stac
     if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
     if (stack.size() == 1) return LineAtLoneLineStep(picture, stack.back(), 1.0f);
     const float measuredDigitHeights = StepDigitHeights(stack);
+    std::vector<float> stepsDigitHeights;
     for (int steps = 1;
          steps == 1 || measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
-        if (LineStepBelow(picture, stack.back(), measuredDigitHeights / static_cast<float>(steps))) return true;
+        stepsDigitHeights.push_back(measuredDigitHeights / static_cast<float>(steps));
     }
-    return false;
+    return LineAtAnyStep(picture, stack.back(), stepsDigitHeights);
 }
 
 // Single-line mode climbs a step a frame: a lone line with another one
