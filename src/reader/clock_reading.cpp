@@ -1089,7 +1089,8 @@ std::vector<ClockReading> ReadClocks(const cv::Mat& bgr)
     // reduced far (each pixel held at its block's peak closes the gaps
     // between them): searched again at half the reduction. A blend seen
     // stands: a search that misses one frame's line would pass the other's
-    // reading for the newest.
+    // reading for the newest. A finer search that settles stands, though
+    // the coarse one split a window in two or took a fragment for a clock.
     std::vector<ClockReading> finer = ReadClocksAt(bgr, searchReduction / 2);
-    return finer.size() > clocks.size() || (Settled(finer) && finer.size() == clocks.size()) ? finer : clocks;
+    return finer.size() > clocks.size() || Settled(finer) ? finer : clocks;
 }

@@ -15,8 +15,8 @@ namespace {
 constexpr double kMinInkThreshold = 30.0;
 // Digits smaller than this are not worth reading.
 constexpr int kMinDigitHeightPx = 9;
-// A full line has 16 digit-sized blobs; fewer than this is a fragment.
-constexpr std::size_t kMinLineBlobs = 9;
+// A full line has 16 digits; a chain covering fewer than this is a fragment.
+constexpr std::size_t kMinLineDigits = 9;
 // More than this and two lines side by side were chained into one.
 constexpr std::size_t kMaxLineBlobs = 18;
 // Ink extent of a line in cells: 19 cells less the side bearings of the
@@ -43,6 +43,17 @@ constexpr float kAsidePenalty = 0.5f;
 // How steeply a line may climb or drop in the picture (tan 20 degrees).
 constexpr float kMaxLineTilt = 0.36f;
 
+// The widest any monospace font sets its digits, in digit heights
+// (Courier's short digits in their wide cells).
+constexpr float kWidestPitchDigitHeights = 1.1f;
+
+// Neighbouring digits of a line stand at most this far apart (the space
+// between the counter and the wall clock, in a wide font).
+constexpr float kMaxChainGapDigitHeights = 1.5f;
+
+// A counter's digits run together into one blob at most this wide.
+constexpr float kMergedCounterDigitHeights = kCounterDigits * kWidestPitchDigitHeights;
+
 struct Blob {
     cv::Rect box;
     cv::Point2f centre;
@@ -58,8 +69,12 @@ std::vector<Blob> DigitSizedBlobs(const cv::Mat& mask, int maxHeightPx)
                            stats.at<int>(label, cv::CC_STAT_WIDTH), stats.at<int>(label, cv::CC_STAT_HEIGHT));
         const int area = stats.at<int>(label, cv::CC_STAT_AREA);
         if (box.height < kMinDigitHeightPx || box.height > maxHeightPx) continue;
-        // Merged neighbours are fine; the ruler (one long thin frame) is not.
-        if (box.width > 4 * box.height || box.width * 10 < box.height) continue;
+        // Merged neighbours are fine, up to a whole counter at the widest
+        // pitch; the ruler (one long thin frame) is not.
+        if (static_cast<float>(box.width) > kMergedCounterDigitHeights * static_cast<float>(box.height) ||
+            box.width * 10 < box.height) {
+            continue;
+        }
         if (area * 8 < box.area()) continue;
         blobs.push_back({box, {static_cast<float>(centroids.at<double>(label, 0)),
                                static_cast<float>(centroids.at<double>(label, 1))}});
@@ -87,7 +102,21 @@ bool SameLine(const Blob& left, const Blob& right)
     // A tilted line climbs or drops with the distance between the digits.
     const float apart = std::abs(right.centre.x - left.centre.x);
     const float offLevel = std::min(0.5f * height, 0.35f * height + kMaxLineTilt * apart);
-    return gap < 1.5f * height && gap > -0.3f * height && std::abs(midLeft - midRight) < offLevel;
+    return gap < kMaxChainGapDigitHeights * height && gap > -0.3f * height && std::abs(midLeft - midRight) < offLevel;
+}
+
+// The digits a chain covers at the least. Blurred digits set close run
+// together into one blob, which holds at least as many digits as its width
+// spans at the widest pitch; a fragment is never counted as more than it is.
+std::size_t DigitsCovered(const std::vector<Blob>& chain)
+{
+    std::size_t digits = 0;
+    for (const Blob& blob : chain) {
+        const float widestPitchPx = kWidestPitchDigitHeights * static_cast<float>(blob.box.height);
+        const long held = std::lround(static_cast<float>(blob.box.width) / widestPitchPx);
+        digits += static_cast<std::size_t>(std::max(1L, held));
+    }
+    return digits;
 }
 
 // Groups blobs that sit side by side at one height; blobs come sorted by x.
@@ -97,7 +126,11 @@ std::vector<std::vector<Blob>> ChainBlobs(const std::vector<Blob>& blobs)
     std::iota(parent.begin(), parent.end(), 0);
     for (std::size_t right = 0; right < blobs.size(); ++right) {
         for (std::size_t left = right; left-- > 0;) {
-            if (blobs[right].box.x - blobs[left].box.x > 6 * blobs[right].box.height) break;
+            // Beyond the widest blob a counter's digits run into, nothing
+            // further left ends near enough.
+            const float reachPx =
+                (kMergedCounterDigitHeights + kMaxChainGapDigitHeights) * static_cast<float>(blobs[right].box.height);
+            if (static_cast<float>(blobs[right].box.x - blobs[left].box.x) > reachPx) break;
             if (SameLine(blobs[left], blobs[right])) {
                 parent[FindRoot(parent, static_cast<int>(right))] = FindRoot(parent, static_cast<int>(left));
             }
@@ -107,7 +140,7 @@ std::vector<std::vector<Blob>> ChainBlobs(const std::vector<Blob>& blobs)
     for (std::size_t index = 0; index < blobs.size(); ++index) {
         chains[FindRoot(parent, static_cast<int>(index))].push_back(blobs[index]);
     }
-    std::erase_if(chains, [](const std::vector<Blob>& chain) { return chain.size() < kMinLineBlobs; });
+    std::erase_if(chains, [](const std::vector<Blob>& chain) { return DigitsCovered(chain) < kMinLineDigits; });
     return chains;
 }
 
@@ -176,8 +209,8 @@ void SplitOverlongChains(std::vector<std::vector<Blob>>& chains)
         }
         std::vector<Blob> tail(chain.begin() + static_cast<std::ptrdiff_t>(widest), chain.end());
         chain.resize(widest);
-        if (tail.size() >= kMinLineBlobs) chains.push_back(std::move(tail));
-        if (chain.size() < kMinLineBlobs) {
+        if (DigitsCovered(tail) >= kMinLineDigits) chains.push_back(std::move(tail));
+        if (DigitsCovered(chain) < kMinLineDigits) {
             chains.erase(chains.begin() + static_cast<std::ptrdiff_t>(index));
             --index;
         } else if (chain.size() > kMaxLineBlobs) {

@@ -519,6 +519,38 @@ TEST(StackReading, SmallClocksInALargePictureAreSearchedAtHalfTheReduction)
     EXPECT_EQ(verdict.latencyUs, kLagUs);
 }
 
+// Digits of a font that fills its cells, softened, run together: a whole
+// counter of zeros can be one blob. The line is found all the same, and
+// its cells cut where the line's extent puts them.
+TEST(StackReading, FindsALineWhoseDigitsRunTogether)
+{
+    ClockFrame frame;
+    frame.displayMode = 1;
+    frame.lines = {LineAt({5'430u, 560'705'000u}, 0)};  // 000000543 09:20.705
+    const ClockPicture picture = RenderClockPicture(frame);
+    const cv::Rect2f ink = picture.newestLineInkPx;
+    const int cellPx = static_cast<int>(ink.width / 18.85f);
+    cv::Mat runTogether;
+    cv::dilate(picture.bgr, runTogether, cv::getStructuringElement(cv::MORPH_RECT, {cellPx / 4, 1}));
+    cv::GaussianBlur(runTogether, runTogether, {}, cellPx / 8.0);
+
+    cv::Mat inked, labels, stats, centroids;
+    cv::threshold(InkScore(runTogether), inked, 120, 255, cv::THRESH_BINARY);
+    const int blobs = cv::connectedComponentsWithStats(inked, labels, stats, centroids);
+    int widest = 0;
+    for (int blob = 1; blob < blobs; ++blob) widest = std::max(widest, stats.at<int>(blob, cv::CC_STAT_WIDTH));
+    ASSERT_GE(widest, 6 * cellPx) << "the zeros stand apart";
+
+    const std::vector<TextLine> lines = FindTextLines(InkScore(runTogether));
+    ASSERT_EQ(lines.size(), 1u);
+    const std::array<cv::Point2f, 4> quad = DigitsQuad(lines.front());
+    EXPECT_NEAR(quad[0].x, ink.x, cellPx / 2.0);
+    EXPECT_NEAR(quad[1].x, ink.x + ink.width, cellPx / 2.0);
+    const std::vector<ClockReading> clocks = ReadClocks(runTogether);
+    ASSERT_EQ(clocks.size(), 1u);
+    EXPECT_EQ(clocks.front().Newest().micros, 543u);
+}
+
 // Recognition must not hang on one font's shapes: learnt without the
 // clock's font, it still reads the clock's lines in it.
 TEST(DigitReading, ReadsAFontItDidNotLearn)
