@@ -206,11 +206,11 @@ TEST(UnseenReading, PhotosAndCapturesInFontsNeverLearnt)
 // happen to roll on (1154). From the unseen set's tuning seeds, once held
 // out and read one period or a digit off: single-line exposures of two
 // frames whose newer line, laid over the older frame's colour, scored too
-// little as ink (1600) or whose lines lean past the band between them
-// (2482), both now seen as blended, a window whose newest line, clipped
-// to white, scored too little to be seen below the others (3568), and one
+// little as ink (1866) or whose lines lean past the band between them
+// (2895), both now seen as blended, a window whose newest line, clipped
+// to white, scored too little to be seen below the others (4162), and one
 // whose lines, in a font whose digits stand tall, step less than the
-// shortest step looked at below them (725).
+// shortest step looked at below them (845).
 // Read as the command reads it: its file decoded by the command's own
 // decoder, whose pixels may differ a little from those the corpus kept.
 TEST(CorpusReading, PicturesOnceMisreadAreReadOrFlagged)
@@ -230,7 +230,7 @@ TEST(CorpusReading, PicturesOnceMisreadAreReadOrFlagged)
         {1154, Outcome::Right}, {1174, Outcome::Right}, {1206, Outcome::Right}, {1426, Outcome::Right}};
     for (const auto& [index, expected] : tuned) expectOutcome(MakeCorpusCase(index), expected);
     const std::vector<std::pair<int, Outcome>> unseen{
-        {1600, Outcome::Right}, {2482, Outcome::Right}, {3568, Outcome::Flagged}, {725, Outcome::Right}};
+        {1866, Outcome::Right}, {2895, Outcome::Right}, {4162, Outcome::Flagged}, {845, Outcome::Right}};
     for (const auto& [index, expected] : unseen) expectOutcome(MakeUnseenCase(index, UnseenSeeds::Tuning), expected);
 }
 
