@@ -774,33 +774,54 @@ bool LineAtAnyStep(const LookedIn& picture, const FoundLine& bottom, const std::
 // 1) or above it (-1). One line shows no step of its own: the clock's
 // fonts' or, in a font whose digits stand taller in its em, down to the
 // shortest.
-bool LineAtLoneLineStep(const LookedIn& picture, const FoundLine& line, float direction)
+std::vector<float> LoneLineStepsDigitHeights(float direction)
 {
-    return LineAtAnyStep(picture, line,
-                         {direction * kLineStepDigitHeights,
-                          direction * (kShortestStepDigitHeights + kBandSlackDigitHeights)});
+    return {direction * kLineStepDigitHeights, direction * (kShortestStepDigitHeights + kBandSlackDigitHeights)};
 }
 
-// Multi-line mode draws the newest line at the bottom: a line missed below
-// the lowest one read would make an older reading pass for the newest. One
-// line step further down (about 1.7 digit heights in the clock's fonts,
-// measured from the stack where it has two lines), the ink must be gone.
-// Lines read several steps apart, with lines missed between them, measure
-// a whole number of steps: the ink must be gone a half, a third... of that
-// further down too, down to the shortest step a font may have (the step
-// measured is looked at whatever it is). A window that shows all of
-// multi-line mode's lines stepping evenly lacks none.
-bool UnreadLineBelow(const LookedIn& picture, const std::vector<FoundLine>& stack)
+bool LineAtLoneLineStep(const LookedIn& picture, const FoundLine& line, float direction)
 {
-    if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
-    if (stack.size() == 1) return LineAtLoneLineStep(picture, stack.back(), 1.0f);
+    return LineAtAnyStep(picture, line, LoneLineStepsDigitHeights(direction));
+}
+
+// The steps below a window's lowest line at which its next line may stand:
+// the lone line's, or the step measured and, where lines read several steps
+// apart measure a whole number of steps, a half, a third... of it, down to
+// the shortest step a font may have (the step measured is looked at
+// whatever it is).
+std::vector<float> StepsBelowDigitHeights(const std::vector<FoundLine>& stack)
+{
+    if (stack.size() == 1) return LoneLineStepsDigitHeights(1.0f);
     const float measuredDigitHeights = StepDigitHeights(stack);
     std::vector<float> stepsDigitHeights;
     for (int steps = 1;
          steps == 1 || measuredDigitHeights / static_cast<float>(steps) >= kShortestStepDigitHeights; ++steps) {
         stepsDigitHeights.push_back(measuredDigitHeights / static_cast<float>(steps));
     }
-    return LineAtAnyStep(picture, stack.back(), stepsDigitHeights);
+    return stepsDigitHeights;
+}
+
+// Whether the digits of a line at each of `stepsDigitHeights` below
+// `bottom` would stand inside the picture, where their absence shows.
+bool SeenAtEveryStep(cv::Size picturePx, const FoundLine& bottom, const std::vector<float>& stepsDigitHeights)
+{
+    const cv::Rect2f inside(0, 0, static_cast<float>(picturePx.width), static_cast<float>(picturePx.height));
+    return std::all_of(stepsDigitHeights.begin(), stepsDigitHeights.end(), [&](float step) {
+        const std::array<cv::Point2f, 4> quad = QuadBelow(bottom, step);
+        return std::all_of(quad.begin(), quad.end(), [&](cv::Point2f corner) { return inside.contains(corner); });
+    });
+}
+
+// Multi-line mode draws the newest line at the bottom: a line missed below
+// the lowest one read would make an older reading pass for the newest. One
+// line step further down (about 1.7 digit heights in the clock's fonts,
+// measured from the stack where it has two lines), the ink must be gone.
+// A window that shows all of multi-line mode's lines stepping evenly lacks
+// none.
+bool UnreadLineBelow(const LookedIn& picture, const std::vector<FoundLine>& stack)
+{
+    if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
+    return LineAtAnyStep(picture, stack.back(), StepsBelowDigitHeights(stack));
 }
 
 // Single-line mode climbs a step a frame: a lone line with another one
@@ -832,6 +853,63 @@ std::optional<FoundLine> ReadStepBelow(const cv::Mat& inkScore, const FoundLine&
                                   : DrawnAfter(read.reading, bottom.reading) &&
                                         MicrosAhead(read.reading, bottom.reading) <= kMaxHeldStepUs;
     return next ? std::optional<FoundLine>(read) : std::nullopt;
+}
+
+// A window's ruler crosses the digits of a line its top cuts, and its thin
+// lines join them into one shape; opened to strokes thicker than the
+// ruler's lines as a camera blurs them, the digits stand apart again.
+constexpr float kRulerStrokeDigitHeights = 1.0f / (kDigitHeightEms * kTextSizeDip);  // one dip
+constexpr float kRulerStrokeBlurred = 4.0f;
+bool RuledLineStepBelowIn(const cv::Mat& inkScore, const FoundLine& bottom, float stepDigitHeights)
+{
+    const cv::Mat band = BandBelow(inkScore, bottom, stepDigitHeights);
+    const int strokePx = static_cast<int>(std::ceil(kRulerStrokeBlurred * kRulerStrokeDigitHeights * kDigitHeightPx));
+    cv::Mat strokes;
+    cv::morphologyEx(band, strokes, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {strokePx, strokePx}));
+    return ShapesInBand(strokes, Percentile(band, 0.5) + kUnreadLineInk * bottom.inkLevel).digits >= kUnreadLineDigits;
+}
+
+// Whether a line of the window stands `stepsUp` steps of
+// `stepDigitHeights` above its lowest line: its ink shows there, or it
+// reads there as the window's line drawn that many periods earlier (its
+// digits crossed by the ruler, say, where the window's top cuts it).
+bool LineStandsStepsAbove(const cv::Mat& inkScore, const std::vector<FoundLine>& stack, float stepDigitHeights,
+                          int stepsUp, const PictureFace& face)
+{
+    const float upDigitHeights = -static_cast<float>(stepsUp) * stepDigitHeights;
+    if (LineStepBelowIn(inkScore, stack.back(), upDigitHeights)) return true;
+    if (RuledLineStepBelowIn(inkScore, stack.back(), upDigitHeights)) return true;
+    const WindowStep step = StepOf(stack);
+    if (step.us == 0) return false;
+    const TextLine line = StraightenLine(inkScore, QuadBelow(stack.back(), upDigitHeights));
+    if (!HasClockLayout(line)) return false;
+    FoundLine read = ReadLine(line);
+    ReadAgainInFace(read, face);
+    return WholeStepsApart(step, read, stack.front()) > 0;
+}
+
+// Multi-line mode shows its five newest lines and no more: a window's
+// lowest line with four more lines stepping up from it, at one of its
+// steps, is its newest.
+bool ShowsEveryLine(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
+                    const std::vector<float>& stepsDigitHeights, const PictureFace& face)
+{
+    if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return true;
+    return std::any_of(stepsDigitHeights.begin(), stepsDigitHeights.end(), [&](float stepDigitHeights) {
+        for (int stepsUp = 1; stepsUp < kMultiLineCount; ++stepsUp) {
+            if (!LineStandsStepsAbove(inkScore, stack, stepDigitHeights, stepsUp, face)) return false;
+        }
+        return true;
+    });
+}
+
+// Whether a window's next line may stand past the picture's edge, where
+// no ink can show it gone.
+bool NextLineMayBeOutOfSight(const cv::Mat& inkScore, const std::vector<FoundLine>& stack, const PictureFace& face)
+{
+    const std::vector<float> stepsDigitHeights = StepsBelowDigitHeights(stack);
+    return !SeenAtEveryStep(inkScore.size(), stack.back(), stepsDigitHeights) &&
+           !ShowsEveryLine(inkScore, stack, stepsDigitHeights, face);
 }
 
 // The same, unless a line was found there.
@@ -991,9 +1069,20 @@ void ReadMissedNewestLines(const LookedIn& picture, std::vector<ClockWindow>& wi
     // older of two single-line frames.
     const bool rolling = std::any_of(windows.begin(), windows.end(),
                                      [](const ClockWindow& window) { return StepsEvenly(window.lines); });
-    if (rolling) return;
+    if (!rolling) {
+        for (ClockWindow& window : windows) {
+            window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(picture, window.lines);
+        }
+    }
+    // A window whose next line would stand past the picture's edge may have
+    // its newest line there. A lone line is taken as single-line mode's
+    // unless a window beside it shows more lines, every screen showing one
+    // mode (a single-line exposure of two frames is a blend already).
+    const bool multiLineShown = std::any_of(windows.begin(), windows.end(),
+                                            [](const ClockWindow& window) { return window.lines.size() > 1; });
     for (ClockWindow& window : windows) {
-        window.newerLineUnread = window.newerLineUnread || UnreadLineAboveLoneLine(picture, window.lines);
+        if (window.lines.size() == 1 && !multiLineShown) continue;
+        window.newerLineUnread = window.newerLineUnread || NextLineMayBeOutOfSight(inkScore, window.lines, face);
     }
 }
 

@@ -456,6 +456,76 @@ TEST(StackReading, ALoneLineUnderUnreadInkIsInDoubtUnlessAWindowBesideItRolls)
     }
 }
 
+// Where the picture's edge cuts a window below its lowest line read, its
+// newest line may stand past the edge: the window is in doubt unless it
+// shows all five lines of multi-line mode, or it is a lone line and no
+// window beside it shows more.
+TEST(StackReading, AWindowCutBelowItsLowestLineIsInDoubtUnlessItCanShowNoMore)
+{
+    const auto cutBelow = [](const ClockPicture& picture, float belowInkDigitHeights) {
+        const cv::Rect2f ink = picture.newestLineInkPx;
+        const int bottomPx = static_cast<int>(ink.br().y + belowInkDigitHeights * ink.height);
+        return picture.bgr.rowRange(0, std::min(bottomPx, picture.bgr.rows)).clone();
+    };
+    const auto expectNewest = [](const ClockReading& clock, const ClockFrame& frame) {
+        EXPECT_FALSE(clock.InDoubt());
+        EXPECT_EQ(clock.Newest().micros, frame.lines.back().micros);
+        EXPECT_EQ(clock.Newest().wallMs, frame.lines.back().wallMs);
+    };
+    ClockFrame multiLine;
+    multiLine.lines = LinesEndingAt({2'000'000'000u, 987'654'321u}, 0, 16'667, 5);
+    const ClockPicture rolling = RenderClockPicture(multiLine);
+    const std::vector<ClockReading> everyLine = ReadClocks(cutBelow(rolling, 0.3f));
+    ASSERT_EQ(everyLine.size(), 1u);
+    {
+        SCOPED_TRACE("five lines");
+        expectNewest(everyLine.front(), multiLine);
+    }
+    // A window so short that its oldest line stands on the ruler, whose
+    // lines cross its digits.
+    ClockFrame ruled = multiLine;
+    ruled.sizePx.height = 600;
+    const std::vector<ClockReading> underRuler = ReadClocks(cutBelow(RenderClockPicture(ruled), 0.3f));
+    ASSERT_EQ(underRuler.size(), 1u);
+    EXPECT_EQ(underRuler.front().lines.size(), 4u);
+    {
+        SCOPED_TRACE("five lines, the oldest under the ruler");
+        expectNewest(underRuler.front(), multiLine);
+    }
+    const std::vector<ClockReading> newestCutOff = ReadClocks(cutBelow(rolling, -1.3f));
+    ASSERT_EQ(newestCutOff.size(), 1u);
+    EXPECT_EQ(newestCutOff.front().lines.size(), 4u);
+    EXPECT_TRUE(newestCutOff.front().InDoubt());
+
+    // A lone line is single-line mode's, unless a window beside it shows
+    // more lines: then it is a window's oldest line, its newer lines cut off.
+    ClockFrame singleLine;
+    singleLine.displayMode = 1;
+    singleLine.frameCounter = kSingleLinePositions + 1;  // the line's lowest place
+    singleLine.lines = {multiLine.lines.back()};
+    const std::vector<ClockReading> single = ReadClocks(cutBelow(RenderClockPicture(singleLine), 0.3f));
+    ASSERT_EQ(single.size(), 1u);
+    {
+        SCOPED_TRACE("a single line");
+        expectNewest(single.front(), singleLine);
+    }
+    constexpr float kRulerBottomDip = 54.0f;  // where its longest ticks end
+    cv::Mat cyan;
+    cv::inRange(rolling.bgr, cv::Scalar(128, 128, 0), cv::Scalar(255, 255, 127), cyan);
+    const int belowRulerPx = static_cast<int>(std::ceil(kRulerBottomDip * kPixelsPerDip));
+    int oldestLineEndPx = belowRulerPx;
+    while (cv::countNonZero(cyan.row(oldestLineEndPx)) == 0) ++oldestLineEndPx;
+    while (cv::countNonZero(cyan.row(oldestLineEndPx)) > 0) ++oldestLineEndPx;
+    const int oldestOnlyPx = oldestLineEndPx + static_cast<int>(0.3f * rolling.newestLineInkPx.height);
+    cv::Mat stacked;
+    cv::vconcat(rolling.bgr, rolling.bgr.rowRange(0, oldestOnlyPx), stacked);
+    const std::vector<ClockReading> clocks = ReadClocks(stacked);
+    ASSERT_EQ(clocks.size(), 2u);
+    expectNewest(clocks[0], multiLine);
+    EXPECT_EQ(clocks[1].lines.size(), 1u);
+    EXPECT_TRUE(clocks[1].InDoubt());
+}
+
 // A third of an exposure's ink on purple: cyan mixed into purple scores
 // nothing as cyan, yet it has moved toward it.
 TEST(StackReading, ReadsInkTooFaintToOutscoreItsBackground)
