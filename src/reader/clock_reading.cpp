@@ -606,12 +606,15 @@ bool OlderLinesOf(const std::vector<FoundLine>& upper, const std::vector<FoundLi
 // Single-line mode moves its line 100 units up each frame and back down
 // 400 from the top. An exposure across that jump shows two lines of one
 // window far apart with nothing between them, where two windows one above
-// the other would show the lower one's ruler.
+// the other would show the lower one's ruler. The jump measures more digit
+// heights in a font whose digits stand shorter in its em, as its line step
+// does.
+constexpr float kLongestJumpDigitHeights = kJumpDigitHeights * kMaxStepDigitHeights / kLineStepDigitHeights;
 bool OneWindowApart(const cv::Mat& inkScore, const FoundLine& upper, const FoundLine& lower)
 {
     const float height = std::max(upper.height, lower.height);
     const float drop = lower.centre.y - upper.centre.y;
-    if (drop < 2.0f * height || drop > kJumpDigitHeights * height) return false;
+    if (drop < 2.0f * height || drop > kLongestJumpDigitHeights * height) return false;
     if (!LevelAndAlike(upper, lower, 0.8f)) return false;
     // Between the lines' digits as they lean in the picture, clear of them.
     const std::array<cv::Point2f, 4>& upperInk = upper.reading.corners;

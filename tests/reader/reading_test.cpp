@@ -206,11 +206,14 @@ TEST(UnseenReading, PhotosAndCapturesInFontsNeverLearnt)
 // happen to roll on (1154). From the unseen set's tuning seeds, once held
 // out and read one period or a digit off: single-line exposures of two
 // frames whose newer line, laid over the older frame's colour, scored too
-// little as ink (1866) or whose lines lean past the band between them
-// (2895), both now seen as blended, a window whose newest line, clipped
-// to white, scored too little to be seen below the others (4162), and one
+// little as ink (2398) or whose lines lean past the band between them
+// (3721), both now seen as blended, a window whose newest line, clipped
+// to white, scored too little to be seen below the others (5350), and one
 // whose lines, in a font whose digits stand tall, step less than the
-// shortest step looked at below them (845).
+// shortest step looked at below them (1085); and a single-line exposure
+// across the jump back down, in a font whose short digits measured it
+// longer than the clock's fonts do, read as two clocks a period apart
+// (917), now seen as blended.
 // Read as the command reads it: its file decoded by the command's own
 // decoder, whose pixels may differ a little from those the corpus kept.
 TEST(CorpusReading, PicturesOnceMisreadAreReadOrFlagged)
@@ -230,7 +233,8 @@ TEST(CorpusReading, PicturesOnceMisreadAreReadOrFlagged)
         {1154, Outcome::Right}, {1174, Outcome::Right}, {1206, Outcome::Right}, {1426, Outcome::Right}};
     for (const auto& [index, expected] : tuned) expectOutcome(MakeCorpusCase(index), expected);
     const std::vector<std::pair<int, Outcome>> unseen{
-        {1866, Outcome::Right}, {2895, Outcome::Right}, {4162, Outcome::Flagged}, {845, Outcome::Right}};
+        {2398, Outcome::Right}, {3721, Outcome::Right}, {5350, Outcome::Flagged}, {1085, Outcome::Right},
+        {917, Outcome::Right}};
     for (const auto& [index, expected] : unseen) expectOutcome(MakeUnseenCase(index, UnseenSeeds::Tuning), expected);
 }
 
@@ -524,6 +528,30 @@ TEST(StackReading, AWindowCutBelowItsLowestLineIsInDoubtUnlessItCanShowNoMore)
     expectNewest(clocks[0], multiLine);
     EXPECT_EQ(clocks[1].lines.size(), 1u);
     EXPECT_TRUE(clocks[1].InDoubt());
+}
+
+// An exposure across single-line mode's jump, from its highest place back
+// to its lowest, shows one window's two lines far apart; farther, in digit
+// heights, in a font whose digits stand short in its em.
+TEST(StackReading, AnExposureAcrossTheSingleLineJumpIsBlendedInShortDigitsToo)
+{
+    for (const std::string family : {"Inconsolata", "Courier Prime"}) {
+        const ClockTimeline timeline{2'000'000'000u, 987'654'321u};
+        ClockFrame highest, lowest;
+        for (ClockFrame* frame : {&highest, &lowest}) {
+            frame->displayMode = 1;
+            frame->fontFamily = family;
+        }
+        highest.frameCounter = kSingleLinePositions;
+        highest.lines = {LineAt(timeline, -8'333)};
+        lowest.frameCounter = kSingleLinePositions + 1;
+        lowest.lines = {LineAt(timeline, 0)};
+        cv::Mat exposure;
+        cv::addWeighted(RenderClockPicture(highest).bgr, 0.5, RenderClockPicture(lowest).bgr, 0.5, 0.0, exposure);
+        const std::vector<ClockReading> clocks = ReadClocks(exposure);
+        ASSERT_EQ(clocks.size(), 1u) << family;
+        EXPECT_TRUE(clocks.front().blended) << family;
+    }
 }
 
 // A third of an exposure's ink on purple: cyan mixed into purple scores
