@@ -815,6 +815,12 @@ bool SeenAtEveryStep(cv::Size picturePx, const FoundLine& bottom, const std::vec
     });
 }
 
+// All of multi-line mode's lines, read and stepping evenly.
+bool RollsEveryLine(const std::vector<FoundLine>& stack)
+{
+    return stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack);
+}
+
 // Multi-line mode draws the newest line at the bottom: a line missed below
 // the lowest one read would make an older reading pass for the newest. One
 // line step further down (about 1.7 digit heights in the clock's fonts,
@@ -823,7 +829,7 @@ bool SeenAtEveryStep(cv::Size picturePx, const FoundLine& bottom, const std::vec
 // none.
 bool UnreadLineBelow(const LookedIn& picture, const std::vector<FoundLine>& stack)
 {
-    if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return false;
+    if (RollsEveryLine(stack)) return false;
     return LineAtAnyStep(picture, stack.back(), StepsBelowDigitHeights(stack));
 }
 
@@ -842,20 +848,30 @@ bool LineNear(const std::vector<FoundLine>& lines, cv::Point2f centre, float dig
     });
 }
 
+// The line with the clock's layout `stepDigitHeights` below `bottom`
+// (above it where negative), read where that step puts it.
+std::optional<FoundLine> ReadLineAt(const cv::Mat& inkScore, const FoundLine& bottom, float stepDigitHeights,
+                                    const PictureFace& face)
+{
+    const TextLine line = StraightenLine(inkScore, QuadBelow(bottom, stepDigitHeights));
+    if (!HasClockLayout(line)) return std::nullopt;
+    FoundLine read = ReadLine(line);
+    ReadAgainInFace(read, face);
+    return read;
+}
+
 // The line one window step below `bottom`, read where the step puts it;
 // kept when it has the clock's layout and was drawn after `bottom`, one
 // step after it where the window shows its period.
 std::optional<FoundLine> ReadStepBelow(const cv::Mat& inkScore, const FoundLine& bottom, const WindowStep& step,
                                        const PictureFace& face)
 {
-    const TextLine line = StraightenLine(inkScore, QuadBelow(bottom, StepDigitHeights(step, bottom)));
-    if (!HasClockLayout(line)) return std::nullopt;
-    FoundLine read = ReadLine(line);
-    ReadAgainInFace(read, face);
-    const bool next = step.us > 0 ? StepsOnOnce(step, bottom, read)
-                                  : DrawnAfter(read.reading, bottom.reading) &&
-                                        MicrosAhead(read.reading, bottom.reading) <= kMaxHeldStepUs;
-    return next ? std::optional<FoundLine>(read) : std::nullopt;
+    const std::optional<FoundLine> read = ReadLineAt(inkScore, bottom, StepDigitHeights(step, bottom), face);
+    if (!read) return std::nullopt;
+    const bool next = step.us > 0 ? StepsOnOnce(step, bottom, *read)
+                                  : DrawnAfter(read->reading, bottom.reading) &&
+                                        MicrosAhead(read->reading, bottom.reading) <= kMaxHeldStepUs;
+    return next ? read : std::nullopt;
 }
 
 // A window's ruler crosses the digits of a line its top cuts, and its thin
@@ -884,11 +900,8 @@ bool LineStandsStepsAbove(const cv::Mat& inkScore, const std::vector<FoundLine>&
     if (RuledLineStepBelowIn(inkScore, stack.back(), upDigitHeights)) return true;
     const WindowStep step = StepOf(stack);
     if (step.us == 0) return false;
-    const TextLine line = StraightenLine(inkScore, QuadBelow(stack.back(), upDigitHeights));
-    if (!HasClockLayout(line)) return false;
-    FoundLine read = ReadLine(line);
-    ReadAgainInFace(read, face);
-    return WholeStepsApart(step, read, stack.front()) > 0;
+    const std::optional<FoundLine> read = ReadLineAt(inkScore, stack.back(), upDigitHeights, face);
+    return read && WholeStepsApart(step, *read, stack.front()) > 0;
 }
 
 // Multi-line mode shows its five newest lines and no more: a window's
@@ -897,7 +910,7 @@ bool LineStandsStepsAbove(const cv::Mat& inkScore, const std::vector<FoundLine>&
 bool ShowsEveryLine(const cv::Mat& inkScore, const std::vector<FoundLine>& stack,
                     const std::vector<float>& stepsDigitHeights, const PictureFace& face)
 {
-    if (stack.size() == std::size_t{kMultiLineCount} && StepsEvenly(stack)) return true;
+    if (RollsEveryLine(stack)) return true;
     return std::any_of(stepsDigitHeights.begin(), stepsDigitHeights.end(), [&](float stepDigitHeights) {
         for (int stepsUp = 1; stepsUp < kMultiLineCount; ++stepsUp) {
             if (!LineStandsStepsAbove(inkScore, stack, stepDigitHeights, stepsUp, face)) return false;
